@@ -1,0 +1,43 @@
+# Two commands do everything on a fresh Debian 12 machine: `make test` and `make demo`.
+# Both install what is missing first (scripts/bootstrap.sh, idempotent and quiet).
+BUILD   ?= build
+NATIVE  := $(BUILD)/native
+WIN     := $(BUILD)/win32
+WIN64   := $(BUILD)/win64
+PREFIX  := $(BUILD)/wineprefix
+JOBS    ?= $(shell nproc)
+CMAKE_Q := -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
+
+.PHONY: all setup native win test test-native test-win demo bench clean
+
+all: native win
+
+setup:
+	@bash scripts/bootstrap.sh $(PREFIX)
+
+native: setup
+	@cmake -S . -B $(NATIVE) $(CMAKE_Q) -DNYRA_SANITIZE=ON >/dev/null
+	@cmake --build $(NATIVE) -j $(JOBS) -- --no-print-directory -s
+
+# The product (i686) and the same sources for x86_64, whose tests run under wine64.
+win: setup
+	@cmake -S . -B $(WIN) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DNYRA_TESTS=OFF >/dev/null
+	@cmake --build $(WIN) -j $(JOBS) -- --no-print-directory -s
+	@cmake -S . -B $(WIN64) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake >/dev/null
+	@cmake --build $(WIN64) -j $(JOBS) -- --no-print-directory -s
+
+test: native win
+	@$(MAKE) --no-print-directory test-native test-win
+
+test-native:
+	@ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
+
+test-win:
+	@bash scripts/check-exports.sh $(WIN)/bin/NyraPro.SED
+	@bash scripts/wine-run.sh $(PREFIX) ctest --test-dir $(WIN64) --output-on-failure -j $(JOBS)
+
+demo: win
+	@bash scripts/demo.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)
