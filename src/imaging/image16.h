@@ -25,6 +25,10 @@ uint32_t DibBlockSize(int32_t width, int32_t height);
 // The caller provides a zeroed block, so pad bytes stay zero.
 void WriteDib16(uint8_t* out, int32_t width, int32_t height, const uint16_t* pixels);
 
+// One movable, zeroed global memory block holding the DIB, unlocked (an HGLOBAL the caller
+// owns); null for a non-positive size or when allocation or locking fails. Windows only.
+void* PackDib16(int32_t width, int32_t height, const uint16_t* pixels);
+
 // In-place clean-up; each does nothing when pixels is null.
 void FillDarkEdgeRuns(uint16_t* pixels, int32_t width, int32_t height);       // bad: value <= 32
 void FillSaturatedEdgeRuns(uint16_t* pixels, int32_t width, int32_t height);  // bad: value >= 60000
@@ -34,4 +38,4 @@ void StampMark(uint16_t* pixels, int32_t width, int32_t height);
 constexpr int32_t kMarkRows = 35;
 constexpr int32_t kMarkColumns = 85;
 // The mark's cells, 0 or 1; row 0 lands on image row 0 (the bottom of the delivered picture).
-extern const uint8_t kMark[kMarkRows][kMarkColumns];
+extern const uint8_t (&kMark)[kMarkRows][kMarkColumns];
