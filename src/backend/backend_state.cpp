@@ -1,0 +1,35 @@
+// Definitions of the backend's process-wide state and its last-error text. Portable: the loader
+// (backend_loader_win.cpp) fills it on Windows; the native build keeps it empty.
+#include "backend/backend_state.h"
+
+#include <cstdarg>
+#include <cstring>
+
+BackendKind BackendKindLoaded = BackendNone;
+void* BackendModule;
+VendorApi Vendor;
+std::atomic<VendorHandle> BackendDevice{0};
+uint16_t BackendProductId;
+char BackendLastError[kBackendErrorSize];
+wchar_t BackendDir[kBackendDirChars];
+std::atomic<uint8_t> SuspendDisabled{0};
+uint8_t BackendAttempted;
+uint8_t BackendResult;
+SensorList CachedSensorList;
+int32_t ActiveSlot;
+
+void SetBackendError(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    FormatTextV(BackendLastError, sizeof BackendLastError, format, args);
+    va_end(args);
+}
+
+void ClearVendorState()
+{
+    memset(&Vendor, 0, sizeof Vendor);
+    BackendModule = nullptr;
+    BackendKindLoaded = BackendNone;
+    BackendDir[0] = L'\0';
+}
