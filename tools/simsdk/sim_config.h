@@ -1,0 +1,55 @@
+// Behaviour of the stand-in vendor library and serial reader, read from "simsdk.ini" beside the
+// module: one "key=value" per line, '#' starts a comment. Re-read at every call that depends on
+// it, so a test may change it between calls. Keys (defaults in brackets):
+//   sensors=N [1]            connected sensors, 0..4
+//   sensorI=TT,FF,LLLL       type, firmware, lot of sensor I in hex [see kDefaultSensors]
+//   exposure_ms=N [300]      delay before a frame is delivered
+//   read=frame|hang|stuck|fault|status [frame]
+//        hang: until aborted or closed; stuck: ignores abort and close until the release file
+//        exists; fault: access violation inside the read; status: fails with read_status
+//   read_status=HEX [80000002]
+//   abort=normal|hang, close=normal|hang [normal]: hang blocks the call until the release file
+//   suspend=ok|fail|fault [ok]  fail returns -1
+//   info_fail=N|always [0]   identification fails the first N calls on each device
+//   open_fail=N [0]          the first N USB_OpenDevice calls of the process yield 0
+//   pipe=N [0]               what USB_OpenPipe returns
+//   frame=phantom|flat:N [phantom]
+//   reader=records|none|error|hang|flood|emptyserial [records]  (serial reader only)
+// The release file is "sim_release.flag" beside the module. Calls are logged to
+// "simsdk_calls.log" (library) and "serialreader_calls.log" (reader) beside the module.
+#pragma once
+#include <cstdint>
+
+constexpr int kSimMaxSensors = 4;
+
+struct SimSensor {
+    uint8_t type;
+    uint8_t firmware;
+    uint16_t lot;
+};
+
+enum SimRead { ReadFrame, ReadHang, ReadStuck, ReadFault, ReadStatus };
+enum SimReader { ReaderRecords, ReaderNone, ReaderError, ReaderHang, ReaderFlood, ReaderEmptySerial };
+
+struct SimConfig {
+    int sensors;
+    SimSensor sensor[kSimMaxSensors];
+    int exposureMs;
+    SimRead read;
+    uint32_t readStatus;
+    bool abortHangs;
+    bool closeHangs;
+    int suspend;            // 0 ok, 1 fail (-1), 2 fault
+    int infoFail;           // calls that fail per device; -1 always
+    int openFail;
+    int pipe;
+    int flat;               // -1 = phantom, else the flat value
+    SimReader reader;
+};
+
+extern const SimSensor kDefaultSensors[kSimMaxSensors];
+
+// Parses the text of simsdk.ini over the defaults.
+void ParseSimConfig(const char* text, SimConfig* config);
+// Variant rule of the plug-in, so the library knows each sensor's frame size.
+void SimFrameSize(const SimSensor& sensor, int* width, int* height);
