@@ -1,0 +1,399 @@
+// Weighted-sum neighbourhood filters: Gaussian Blur (19), Gaussian Edge Enhancement (20),
+// Laplace Edge Enhancement (21), Sharpen (22) and Smooth (23), with clamped borders.
+// Inputs: a W x H block, the mask size and level of a filter entry. Output: the same block.
+// Method: Gaussian Blur and Sharpen weights depend only on a neighbour's squared distance from
+// the middle, so the pixels of each distance are first added as integers (exact) and each sum
+// is multiplied by its weight once; a 21 x 21 Sharpen needs 61 products per pixel, not 441.
+// Smooth is an exact integer box sum. The sums follow a different order from a row-by-row
+// loop, which can move a result across a rounding boundary only when the exact sum lies
+// within a few ulps of x.5.
+// Failure: without the output block, the weights or the working rows, the image is unchanged.
+#include "imaging/filter_convolve.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include "imaging/filter_simd.h"
+#include "imaging/filter_support.h"
+
+namespace {
+
+constexpr int32_t kMaxHalf = kLargestFilterMask / 2;
+constexpr int32_t kMaxPairs = (kMaxHalf + 1) * (kMaxHalf + 2) / 2;
+
+// The neighbours at offsets (+-a, +-b) and (+-b, +-a), a >= b >= 0, share one weight.
+struct RadialKernel {
+    int32_t n, h;
+    int32_t groupCount;
+    int32_t groupFirst[kMaxPairs];
+    int32_t groupSize[kMaxPairs];
+    double groupWeight[kMaxPairs];
+    int16_t pairA[kMaxPairs];
+    int16_t pairB[kMaxPairs];
+};
+
+void BuildRadialKernel(int32_t n, const double* weights, RadialKernel* k)
+{
+    int32_t h = n / 2;
+    k->n = n;
+    k->h = h;
+    int32_t count = 0;
+    int32_t order[kMaxPairs];
+    int32_t dist[kMaxPairs];
+    for (int32_t a = 0; a <= h; a++) {
+        for (int32_t b = 0; b <= a; b++) {
+            k->pairA[count] = (int16_t)a;
+            k->pairB[count] = (int16_t)b;
+            dist[count] = a * a + b * b;
+            order[count] = count;
+            count++;
+        }
+    }
+    std::sort(order, order + count, [&](int32_t x, int32_t y) {
+        return dist[x] != dist[y] ? dist[x] < dist[y] : x < y;
+    });
+    int16_t sortedA[kMaxPairs], sortedB[kMaxPairs];
+    for (int32_t i = 0; i < count; i++) {
+        sortedA[i] = k->pairA[order[i]];
+        sortedB[i] = k->pairB[order[i]];
+    }
+    memcpy(k->pairA, sortedA, sizeof(int16_t) * count);
+    memcpy(k->pairB, sortedB, sizeof(int16_t) * count);
+    k->groupCount = 0;
+    for (int32_t i = 0; i < count; i++) {
+        int32_t d = dist[order[i]];
+        if (i == 0 || d != dist[order[i - 1]]) {
+            int32_t g = k->groupCount++;
+            k->groupFirst[g] = i;
+            k->groupSize[g] = 0;
+            k->groupWeight[g] = weights[(size_t)(h + k->pairA[i]) * n + (h + k->pairB[i])];
+        }
+        k->groupSize[k->groupCount - 1]++;
+    }
+}
+
+struct RadialJob {
+    const RadialKernel* kernel;
+    const uint16_t* padded;  // edge-replicated source, rows of pw
+    int32_t pw;
+    int32_t width;
+    uint16_t* dst;
+    std::atomic<bool> failed{false};
+};
+
+// The integer sum of one pair's neighbours at output column x; v[a] is the vertical pair sum
+// row for offset a (v[0] the middle row), indexed by padded column.
+NYRA_ALWAYS_INLINE int32_t PairTerm(int32_t* const* v, int32_t a, int32_t b, int32_t c)
+{
+    if (a == 0)
+        return v[0][c];
+    if (b == 0)
+        return v[a][c] + v[0][c - a] + v[0][c + a];
+    if (a == b)
+        return v[a][c - a] + v[a][c + a];
+    return v[a][c - b] + v[a][c + b] + v[b][c - a] + v[b][c + a];
+}
+
+NYRA_ALWAYS_INLINE void RadialRowsBody(RadialJob* job, int32_t y0, int32_t y1, int32_t* vrows,
+                                       double* __restrict acc, int32_t* __restrict sums)
+{
+    const RadialKernel& k = *job->kernel;
+    const int32_t h = k.h, pw = job->pw, w = job->width;
+    int32_t* v[kMaxHalf + 1];
+    for (int32_t a = 0; a <= h; a++)
+        v[a] = vrows + (size_t)a * pw;
+    for (int32_t y = y0; y < y1; y++) {
+        const uint16_t* c = job->padded + (size_t)(y + h) * pw;
+        {
+            int32_t* __restrict v0 = v[0];
+            for (int32_t x = 0; x < pw; x++)
+                v0[x] = c[x];
+        }
+        for (int32_t a = 1; a <= h; a++) {
+            const uint16_t* __restrict up = c - (size_t)a * pw;
+            const uint16_t* __restrict dn = c + (size_t)a * pw;
+            int32_t* __restrict va = v[a];
+            for (int32_t x = 0; x < pw; x++)
+                va[x] = (int32_t)up[x] + (int32_t)dn[x];
+        }
+        for (int32_t x = 0; x < w; x++)
+            acc[x] = 0.0;
+        for (int32_t g = 0; g < k.groupCount; g++) {
+            const double wt = k.groupWeight[g];
+            const int32_t first = k.groupFirst[g], size = k.groupSize[g];
+            for (int32_t x = 0; x < w; x++)
+                sums[x] = 0;
+            for (int32_t p = first; p < first + size; p++) {
+                const int32_t a = k.pairA[p], b = k.pairB[p];
+                const int32_t* __restrict va = v[a] + h;
+                const int32_t* __restrict vb = v[b] + h;
+                const int32_t* __restrict v0 = v[0] + h;
+                if (a == 0) {
+                    for (int32_t x = 0; x < w; x++)
+                        sums[x] += v0[x];
+                } else if (b == 0) {
+                    for (int32_t x = 0; x < w; x++)
+                        sums[x] += va[x] + v0[x - a] + v0[x + a];
+                } else if (a == b) {
+                    for (int32_t x = 0; x < w; x++)
+                        sums[x] += va[x - a] + va[x + a];
+                } else {
+                    for (int32_t x = 0; x < w; x++)
+                        sums[x] += va[x - b] + va[x + b] + vb[x - a] + vb[x + a];
+                }
+            }
+            for (int32_t x = 0; x < w; x++)
+                acc[x] += wt * (double)sums[x];
+        }
+        uint16_t* out = job->dst + (size_t)y * w;
+        for (int32_t x = 0; x < w; x++)
+            out[x] = RoundClamp(acc[x]);
+    }
+}
+
+void RadialRowsBase(RadialJob* job, int32_t y0, int32_t y1, int32_t* v, double* acc, int32_t* s)
+{
+    RadialRowsBody(job, y0, y1, v, acc, s);
+}
+
+NYRA_TARGET_AVX2 void RadialRowsAvx2(RadialJob* job, int32_t y0, int32_t y1, int32_t* v,
+                                     double* acc, int32_t* s)
+{
+    RadialRowsBody(job, y0, y1, v, acc, s);
+}
+
+void RadialBand(void* context, int32_t y0, int32_t y1)
+{
+    RadialJob* job = static_cast<RadialJob*>(context);
+    const int32_t h = job->kernel->h;
+    FilterBuffer<int32_t> vrows((size_t)(h + 1) * job->pw);
+    FilterBuffer<double> acc((size_t)job->width);
+    FilterBuffer<int32_t> sums((size_t)job->width);
+    if (!vrows || !acc || !sums) {
+        job->failed.store(true);
+        return;
+    }
+    if (UseAvx2())
+        RadialRowsAvx2(job, y0, y1, vrows.data(), acc.data(), sums.data());
+    else
+        RadialRowsBase(job, y0, y1, vrows.data(), acc.data(), sums.data());
+}
+
+// dst = src convolved with an n x n kernel whose weights depend only on the distance from the
+// middle. False (dst untouched) without memory.
+bool RadialConvolve(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
+                    int32_t n, const double* weights)
+{
+    FilterBuffer<RadialKernel> kernel(1);
+    if (!kernel)
+        return false;
+    BuildRadialKernel(n, weights, kernel.data());
+    const int32_t h = n / 2;
+    FilterBuffer<uint16_t> padded(0);
+    uint16_t* p = MakePaddedCopy(src, width, height, h);
+    if (!p)
+        return false;
+    RadialJob job;
+    job.kernel = kernel.data();
+    job.padded = p;
+    job.pw = width + 2 * h;
+    job.width = width;
+    job.dst = dst;
+    ForEachRowBand(height, 32, RadialBand, &job);
+    free(p);
+    return !job.failed.load();
+}
+
+// Smooth: exact integer window sums (vertical running column sums, then a horizontal slide).
+struct BoxJob {
+    const uint16_t* padded;
+    int32_t pw, width, n;
+    uint16_t* dst;
+    std::atomic<bool> failed{false};
+};
+
+void BoxBand(void* context, int32_t y0, int32_t y1)
+{
+    BoxJob* job = static_cast<BoxJob*>(context);
+    const int32_t n = job->n, pw = job->pw, w = job->width;
+    FilterBuffer<uint32_t> cols((size_t)pw);
+    if (!cols) {
+        job->failed.store(true);
+        return;
+    }
+    uint32_t* col = cols.data();
+    memset(col, 0, sizeof(uint32_t) * pw);
+    for (int32_t i = 0; i < n; i++) {
+        const uint16_t* r = job->padded + (size_t)(y0 + i) * pw;
+        for (int32_t x = 0; x < pw; x++)
+            col[x] += r[x];
+    }
+    const double scale = 1.0 / (double)(n * n);
+    for (int32_t y = y0; y < y1; y++) {
+        uint32_t sum = 0;
+        for (int32_t j = 0; j < n; j++)
+            sum += col[j];
+        uint16_t* out = job->dst + (size_t)y * w;
+        for (int32_t x = 0; x < w; x++) {
+            out[x] = RoundClamp((double)sum * scale);
+            if (x + 1 < w)
+                sum += col[x + n] - col[x];
+        }
+        if (y + 1 < y1) {
+            const uint16_t* leave = job->padded + (size_t)y * pw;
+            const uint16_t* enter = job->padded + (size_t)(y + n) * pw;
+            for (int32_t x = 0; x < pw; x++)
+                col[x] += (uint32_t)enter[x] - (uint32_t)leave[x];
+        }
+    }
+}
+
+// Runs a filter that writes a second block from the image, then copies it back.
+template <typename F>
+void ThroughSecondBlock(uint16_t* pixels, size_t count, F compute)
+{
+    FilterBuffer<uint16_t> out(count);
+    if (!out)
+        return;
+    if (compute(out.data()))
+        memcpy(pixels, out.data(), count * sizeof(uint16_t));
+}
+
+}  // namespace
+
+bool GaussianBlurWeights(int32_t mask, double* weights, int32_t* nOut)
+{
+    int32_t n = NormaliseMask(mask);
+    if (n == 0)
+        return false;
+    const int32_t h = n / 2;
+    double sum = 0.0;
+    for (int32_t i = 0; i < n; i++) {
+        for (int32_t j = 0; j < n; j++) {
+            int32_t d2 = (i - h) * (i - h) + (j - h) * (j - h);
+            double w = std::exp(-(double)d2 / (double)(n * n));
+            weights[(size_t)i * n + j] = w;
+            sum += w;
+        }
+    }
+    if (sum != 0.0) {
+        for (int32_t i = 0; i < n * n; i++)
+            weights[i] = weights[i] / sum;
+    }
+    *nOut = n;
+    return true;
+}
+
+bool SharpenWeights(int32_t mask, int32_t level, double* weights, int32_t* nOut)
+{
+    int32_t n = NormaliseMask(mask);
+    if (n == 0)
+        return false;
+    const int32_t h = n / 2;
+    const double s = (double)level / 100.0;
+    double negativeSum = 0.0;
+    for (int32_t i = 0; i < n; i++) {
+        for (int32_t j = 0; j < n; j++) {
+            if (i == h && j == h)
+                continue;
+            double d = std::sqrt((double)((i - h) * (i - h) + (j - h) * (j - h)));
+            double w = -(s + 1.0) / d;
+            weights[(size_t)i * n + j] = w;
+            negativeSum += w;
+        }
+    }
+    double middle = (2.0 / std::pow(2.0, s)) * -negativeSum;
+    weights[(size_t)h * n + h] = middle;
+    double total = middle + negativeSum;
+    if (total != 0.0) {
+        double scale = 1.0 / total;
+        for (int32_t i = 0; i < n * n; i++)
+            weights[i] = weights[i] * scale;
+    } else {
+        for (int32_t i = 0; i < n * n; i++)
+            weights[i] = 0.0;
+    }
+    *nOut = n;
+    return true;
+}
+
+bool GaussianBlurInto(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
+                      int32_t mask)
+{
+    size_t count = PixelCount(width, height);
+    if (!src || !dst || count == 0)
+        return false;
+    int32_t n = NormaliseMask(mask);
+    FilterBuffer<double> weights(n > 0 ? (size_t)n * n : 0);
+    if (!weights || !GaussianBlurWeights(mask, weights.data(), &n) ||
+        !RadialConvolve(src, dst, width, height, n, weights.data())) {
+        memcpy(dst, src, count * sizeof(uint16_t));
+        return false;
+    }
+    return true;
+}
+
+void GaussianBlur(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)
+{
+    size_t count = PixelCount(width, height);
+    if (!pixels || count == 0)
+        return;
+    ThroughSecondBlock(pixels, count, [&](uint16_t* out) {
+        return GaussianBlurInto(pixels, out, width, height, mask);
+    });
+}
+
+void SharpenFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask, int32_t level)
+{
+    size_t count = PixelCount(width, height);
+    int32_t n = NormaliseMask(mask);
+    if (!pixels || count == 0 || n == 0)
+        return;
+    ThroughSecondBlock(pixels, count, [&](uint16_t* out) {
+        FilterBuffer<double> weights((size_t)n * n);
+        if (!weights || !SharpenWeights(mask, level, weights.data(), &n))
+            return false;
+        return RadialConvolve(pixels, out, width, height, n, weights.data());
+    });
+}
+
+void SmoothFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)
+{
+    size_t count = PixelCount(width, height);
+    int32_t n = NormaliseMask(mask);
+    if (!pixels || count == 0 || n == 0)
+        return;
+    ThroughSecondBlock(pixels, count, [&](uint16_t* out) {
+        uint16_t* p = MakePaddedCopy(pixels, width, height, n / 2);
+        if (!p)
+            return false;
+        BoxJob job;
+        job.padded = p;
+        job.pw = width + 2 * (n / 2);
+        job.width = width;
+        job.n = n;
+        job.dst = out;
+        ForEachRowBand(height, 32, BoxBand, &job);
+        free(p);
+        return !job.failed.load();
+    });
+}
+
+void GaussianEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t mask,
+                         int32_t level)
+{
+    size_t count = PixelCount(width, height);
+    if (!pixels || count == 0)
+        return;
+    FilterBuffer<uint16_t> blurred(count);
+    if (!blurred)
+        return;
+    GaussianBlurInto(pixels, blurred.data(), width, height, mask);
+    const double factor = (double)level / 400.0;
+    for (size_t i = 0; i < count; i++) {
+        double v = pixels[i];
+        pixels[i] = RoundClamp((v - (double)blurred[i]) * factor + v);
+    }
+}

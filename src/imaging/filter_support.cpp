@@ -1,0 +1,135 @@
+// Shared filter helpers: mask normalisation, edge-replicated copies and the row-band pool.
+// Threads are started per call (a capture runs a handful of filters, so a persistent pool
+// would buy little) and joined before returning. If a thread cannot be started its band runs
+// on the calling thread, so a filter never fails for want of threads.
+#include "imaging/filter_support.h"
+#include "imaging/filter_simd.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <new>
+#include <thread>
+
+namespace {
+
+std::atomic<int32_t> RequestedThreads{0};
+constexpr int32_t kMaxThreads = 16;
+
+struct Band {
+    RowBandFn body;
+    void* context;
+    int32_t begin;
+    int32_t end;
+};
+
+}  // namespace
+
+void SetFilterThreadCount(int32_t threads)
+{
+    RequestedThreads.store(threads < 0 ? 0 : std::min(threads, kMaxThreads));
+}
+
+int32_t FilterThreadCount()
+{
+    int32_t n = RequestedThreads.load();
+    if (n > 0)
+        return n;
+    unsigned hw = std::thread::hardware_concurrency();
+    return hw == 0 ? 1 : std::min<int32_t>((int32_t)hw, kMaxThreads);
+}
+
+int32_t NormaliseMask(int32_t mask)
+{
+    if (mask < 3)
+        return 3;
+    if (mask > kLargestFilterMask)
+        return 0;
+    return mask % 2 == 0 ? mask + 1 : mask;
+}
+
+size_t PixelCount(int32_t width, int32_t height)
+{
+    if (width <= 0 || height <= 0)
+        return 0;
+    return (size_t)width * (size_t)height;
+}
+
+uint16_t* MakePaddedCopy(const uint16_t* src, int32_t width, int32_t height, int32_t pad)
+{
+    size_t pw = (size_t)width + 2 * (size_t)pad;
+    size_t ph = (size_t)height + 2 * (size_t)pad;
+    if (width <= 0 || height <= 0 || pad < 0 || pw > SIZE_MAX / ph / sizeof(uint16_t))
+        return nullptr;
+    uint16_t* out = static_cast<uint16_t*>(malloc(pw * ph * sizeof(uint16_t)));
+    if (!out)
+        return nullptr;
+    for (int32_t y = 0; y < height; y++) {
+        const uint16_t* s = src + (size_t)y * width;
+        uint16_t* d = out + (size_t)(y + pad) * pw;
+        std::fill(d, d + pad, s[0]);
+        memcpy(d + pad, s, (size_t)width * sizeof(uint16_t));
+        std::fill(d + pad + width, d + pw, s[width - 1]);
+    }
+    for (int32_t y = 0; y < pad; y++) {
+        memcpy(out + (size_t)y * pw, out + (size_t)pad * pw, pw * sizeof(uint16_t));
+        memcpy(out + (size_t)(pad + height + y) * pw, out + (size_t)(pad + height - 1) * pw,
+               pw * sizeof(uint16_t));
+    }
+    return out;
+}
+
+void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, RowBandFn body, void* context)
+{
+    if (rows <= 0)
+        return;
+    int32_t bands = FilterThreadCount();
+    if (minRowsPerBand < 1)
+        minRowsPerBand = 1;
+    bands = std::min(bands, std::max(1, rows / minRowsPerBand));
+    if (bands <= 1) {
+        body(context, 0, rows);
+        return;
+    }
+    Band work[kMaxThreads];
+    for (int32_t b = 0; b < bands; b++)
+        work[b] = Band{body, context, (int32_t)((int64_t)rows * b / bands),
+                       (int32_t)((int64_t)rows * (b + 1) / bands)};
+    std::thread threads[kMaxThreads];
+    bool started[kMaxThreads] = {};
+    for (int32_t b = 1; b < bands; b++) {
+        try {
+            const Band* band = &work[b];
+            threads[b] = std::thread([band] { band->body(band->context, band->begin, band->end); });
+            started[b] = true;
+        } catch (...) {
+            started[b] = false;
+        }
+    }
+    body(context, work[0].begin, work[0].end);
+    for (int32_t b = 1; b < bands; b++) {
+        if (started[b])
+            threads[b].join();
+        else
+            body(context, work[b].begin, work[b].end);
+    }
+}
+
+namespace {
+std::atomic<bool> Avx2Allowed{true};
+}
+
+void SetAvx2Allowed(bool allowed)
+{
+    Avx2Allowed.store(allowed);
+}
+
+bool UseAvx2()
+{
+#if NYRA_HAVE_AVX2_PATH
+    static const bool supported = __builtin_cpu_supports("avx2");
+    return supported && Avx2Allowed.load();
+#else
+    return false;
+#endif
+}

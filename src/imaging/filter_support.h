@@ -1,0 +1,85 @@
+// Helpers shared by the filter implementations: the rounding and clamping every filter uses,
+// a malloc'd block that never throws, the mask-size normalisation, edge-replicated copies and
+// the row-band worker pool. Internal to imaging/.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+// Truncated toward zero, then limited to 0..65535. NaN gives 0.
+inline uint16_t TruncClamp(double y)
+{
+    y = y > 65535.0 ? 65535.0 : y;
+    y = y > 0.0 ? y : 0.0;
+    return (uint16_t)(int32_t)y;
+}
+
+// Rounded half up (0.5 added, then truncated) and clamped.
+inline uint16_t RoundClamp(double x)
+{
+    return TruncClamp(x + 0.5);
+}
+
+// A block of T from malloc, released at scope end. data() is null when the allocation failed;
+// filters check it and leave the image unchanged. Pixel blocks handed to an Image16 use the
+// same allocator (malloc / free).
+template <typename T>
+class FilterBuffer {
+public:
+    explicit FilterBuffer(size_t count)
+    {
+        if (count > 0 && count <= SIZE_MAX / sizeof(T))
+            data_ = static_cast<T*>(malloc(count * sizeof(T)));
+    }
+    ~FilterBuffer() { free(data_); }
+    FilterBuffer(const FilterBuffer&) = delete;
+    FilterBuffer& operator=(const FilterBuffer&) = delete;
+    T* data() const { return data_; }
+    T& operator[](size_t i) const { return data_[i]; }
+    explicit operator bool() const { return data_ != nullptr; }
+    // Hands the block over; the caller frees it with free().
+    T* release()
+    {
+        T* p = data_;
+        data_ = nullptr;
+        return p;
+    }
+
+private:
+    T* data_ = nullptr;
+};
+
+// Masks above this are refused (the image is left unchanged): a stored list never holds more
+// than 21, and a larger value would only make window sizes and counters overflow.
+constexpr int32_t kLargestFilterMask = 255;
+
+// Below 3 becomes 3, an even size the next odd one. Returns 0 for a mask that is refused.
+int32_t NormaliseMask(int32_t mask);
+
+// Pixel count of a W x H image, 0 when a side is not positive.
+size_t PixelCount(int32_t width, int32_t height);
+
+// Copy of src (W x H) with a border of `pad` pixels on every side that repeats the nearest
+// edge pixel, so windows need no coordinate clamping. Rows are W + 2 pad long.
+// Returns null (nothing allocated) on failure; free() the result.
+uint16_t* MakePaddedCopy(const uint16_t* src, int32_t width, int32_t height, int32_t pad);
+
+// Runs body(begin, end) over row bands covering 0..rows - 1, on up to FilterThreadCount()
+// threads (the calling thread takes one band). Bands never overlap; body must not throw.
+// Falls back to one band on the calling thread when threads cannot be started.
+typedef void (*RowBandFn)(void* context, int32_t begin, int32_t end);
+void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, RowBandFn body, void* context);
+
+// Lambda form of ForEachRowBand.
+template <typename F>
+void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, F& body)
+{
+    ForEachRowBand(
+        rows, minRowsPerBand,
+        [](void* c, int32_t b, int32_t e) { (*static_cast<F*>(c))(b, e); }, &body);
+}
+
+// Threads the neighbourhood filters may use: 0 (the default) means one per processor.
+// Results never depend on it.
+void SetFilterThreadCount(int32_t threads);
+int32_t FilterThreadCount();

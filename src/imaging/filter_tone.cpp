@@ -1,0 +1,457 @@
+// Tone and level filters (types 0..10) as 65536-entry curves: every filter builds its curve
+// once (from the histogram where the curve depends on the image) and maps the pixels through
+// it, which equals the per-pixel definition because a pixel's result depends only on its value.
+// Edge policy: parameters are never rejected; each curve clamps or substitutes as defined.
+// Normalize needs no table: it stretches per pixel between the smallest and largest value.
+// Failure: without memory for the table (or a histogram the curve needs) the pixels stay as
+// they are; Invert, Brightness and Contrast then compute per pixel instead.
+#include "imaging/filter_tone.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "imaging/filter_entry.h"
+#include "imaging/filter_support.h"
+
+std::atomic<int32_t> CaptureLowClip{-1};
+
+namespace {
+
+constexpr int32_t kTop = 65535;
+
+double BrightnessValue(int32_t v, double offset) { return v + offset; }
+
+uint16_t Brightness(int32_t v, int32_t level)
+{
+    return TruncClamp(BrightnessValue(v, (double)level / 100.0 * 65535.0));
+}
+
+uint16_t Contrast(int32_t v, double factor)
+{
+    return TruncClamp((double)(v - 32768) * factor + 32768.0);
+}
+
+double ContrastFactor(int32_t level)
+{
+    double f = (double)level / 100.0 + 1.0;
+    return f > 0.0 ? f : 0.0;
+}
+
+uint16_t Stretch(int32_t v, int32_t lo, double scale)
+{
+    return TruncClamp((double)(v - lo) * scale);
+}
+
+uint16_t Adaptive(int32_t v, int32_t lo, int32_t hi, double scale)
+{
+    if (v <= lo)
+        return 0;
+    if (v >= hi)
+        return kTop;
+    return TruncClamp((double)(v - lo) * scale);
+}
+
+// Smallest and largest value present; false when there are no pixels.
+bool HistogramRange(const uint32_t* h, int32_t* m, int32_t* M)
+{
+    int32_t lo = 0;
+    while (lo <= kTop && h[lo] == 0)
+        lo++;
+    if (lo > kTop)
+        return false;
+    int32_t hi = kTop;
+    while (h[hi] == 0)
+        hi--;
+    *m = lo;
+    *M = hi;
+    return true;
+}
+
+void ClipPointsFrom(const uint32_t* h, size_t count, double fraction, int32_t* low, int32_t* high)
+{
+    double product = (double)count * fraction;
+    uint64_t t = product > 0.0 ? (uint64_t)product : 0;
+    int32_t lo = 0, hi = kTop;
+    uint64_t sum = 0;
+    for (int32_t i = 0; i <= kTop; i++) {
+        sum += h[i];
+        if (sum > t) {
+            lo = i;
+            break;
+        }
+    }
+    sum = 0;
+    for (int32_t i = kTop; i >= 0; i--) {
+        sum += h[i];
+        if (sum > t) {
+            hi = i;
+            break;
+        }
+    }
+    if (hi <= lo)
+        hi = lo + 1;
+    *low = lo;
+    *high = hi;
+}
+
+int32_t PercentileFrom(const uint32_t* h, size_t count, double fraction)
+{
+    double product = (double)count * fraction;
+    uint64_t t = product > 0.0 ? (uint64_t)product : 0;
+    uint64_t sum = 0;
+    for (int32_t i = 0; i <= kTop; i++) {
+        sum += h[i];
+        if (sum >= t)
+            return i;
+    }
+    return kTop;
+}
+
+// gamma placing the pivot on mid-grey, from the adjusted minimum and maximum.
+double PivotGamma(int64_t pivot, int64_t minimum, int64_t maximum)
+{
+    if (minimum >= maximum)
+        return 1.0;
+    double x = (double)(pivot - minimum) / (double)(maximum - minimum);
+    if (x <= 0.0 || x >= 1.0)
+        return 1.0;
+    return std::log(0.5) / std::log(x);
+}
+
+void LevelCurveTable(int64_t low, int64_t high, double gamma, uint16_t* table)
+{
+    if (high <= low)
+        high = low + 1;
+    if (gamma <= 0.0)
+        gamma = 1.0;
+    double scale = 1.0 / (double)(high - low);
+    for (int32_t i = 0; i <= kTop; i++) {
+        double t = ((double)i - (double)low) * scale;
+        if (t < 0.0)
+            t = 0.0;
+        if (t > 1.0)
+            t = 1.0;
+        table[i] = RoundClamp(std::pow(t, gamma) * 65535.0);
+    }
+}
+
+// Rounded toward zero after adding 0.5, as Level Adjustment defines its ends (may be negative).
+int64_t RoundTowardZero(double x)
+{
+    double y = x + 0.5;
+    if (y >= 9.0e18)
+        return INT64_MAX / 4;
+    if (y <= -9.0e18)
+        return INT64_MIN / 4;
+    return (int64_t)y;
+}
+
+}  // namespace
+
+bool IsToneFilter(int32_t type)
+{
+    return type >= FilterInvert && type <= FilterNormalize;
+}
+
+bool HistogramOf(const uint16_t* pixels, size_t count, uint32_t* h)
+{
+    memset(h, 0, kToneTableSize * sizeof(uint32_t));
+    for (size_t i = 0; i < count; i++)
+        h[pixels[i]]++;
+    return true;
+}
+
+void MapThroughTable(uint16_t* pixels, size_t count, const uint16_t* table)
+{
+    for (size_t i = 0; i < count; i++)
+        pixels[i] = table[pixels[i]];
+}
+
+bool BuildToneTable(int32_t type, const int32_t p[3], const uint32_t* h, size_t count,
+                    int32_t lowClip, uint16_t* table)
+{
+    switch (type) {
+    case FilterInvert:
+        for (int32_t i = 0; i <= kTop; i++)
+            table[i] = (uint16_t)(kTop - i);
+        return true;
+    case FilterBrightness: {
+        double offset = (double)p[0] / 100.0 * 65535.0;
+        for (int32_t i = 0; i <= kTop; i++)
+            table[i] = TruncClamp(BrightnessValue(i, offset));
+        return true;
+    }
+    case FilterContrast: {
+        double f = ContrastFactor(p[0]);
+        for (int32_t i = 0; i <= kTop; i++)
+            table[i] = Contrast(i, f);
+        return true;
+    }
+    case FilterDynamicDarken: {
+        int32_t level = p[0];
+        double k = level < 1 ? 1.0 / 50.0
+                 : level <= 50 ? (double)level / 50.0
+                 : level <= 100 ? (double)level / 10.0
+                 : 10.0;
+        double base = k * 65536.0;
+        for (int32_t i = 0; i <= kTop; i++) {
+            double v = std::pow(base, (double)i / 65535.0) / k - 1.0;
+            table[i] = RoundClamp(v > 0.0 ? v : 0.0);
+        }
+        return true;
+    }
+    case FilterDynamicLighten:
+        for (int32_t i = 0; i <= kTop; i++)
+            table[i] = RoundClamp(std::sqrt((double)(i + 1) / 65536.0) * 65535.0);
+        return true;
+    case FilterEqualize: {
+        if (!h || count == 0)
+            return false;
+        double c = 0.0;
+        for (int32_t i = 0; i <= kTop; i++) {
+            c = c + (double)h[i] / (double)count;
+            if (c > 1.0)
+                c = 1.0;
+            uint16_t v = RoundClamp(c * 65534.0);
+            table[i] = v > 65534 ? 65534 : v;
+        }
+        return true;
+    }
+    case FilterGamma: {
+        int32_t g = p[0];
+        if (g <= 0 || g == 100)
+            return false;
+        double e = 100.0 / (double)g;
+        for (int32_t i = 0; i <= kTop; i++) {
+            double v = std::pow((double)i / 65535.0, e) * 65535.0;
+            table[i] = TruncClamp(v > 65535.0 ? 65535.0 : v);
+        }
+        return true;
+    }
+    case FilterLevel: {
+        int64_t minimum = p[0] > 0 ? p[0] : 0;
+        int64_t maximum = p[2] < 255 ? p[2] : 255;
+        if (maximum <= minimum)
+            maximum = minimum + 1;
+        int32_t lo = 0, hi = kTop;
+        if (h)
+            ClipPointsFrom(h, count, 0.005, &lo, &hi);
+        if (lowClip >= 0 && lowClip < lo)
+            lo = lowClip;
+        double span = hi - lo > 1 ? (double)(hi - lo) : 1.0;
+        int64_t low = RoundTowardZero((double)(minimum - 128) / 255.0 * span + lo);
+        int64_t high = RoundTowardZero((double)(maximum - 148) / 255.0 * span + hi);
+        LevelCurveTable(low, high, PivotGamma(p[1], minimum, maximum), table);
+        return true;
+    }
+    case FilterLevelPercent: {
+        int64_t minimum = p[0] > 0 ? p[0] : 0;
+        int64_t maximum = p[2] < 100 ? p[2] : 100;
+        if (maximum <= minimum)
+            maximum = minimum + 1;
+        double fLow = (double)minimum / 100.0, fHigh = (double)maximum / 100.0;
+        bool needHistogram = (fLow > 0.0 && fLow < 1.0) || (fHigh > 0.0 && fHigh < 1.0);
+        if (needHistogram && !h)
+            return false;
+        int32_t low = fLow <= 0.0 ? 0 : fLow >= 1.0 ? kTop : PercentileFrom(h, count, fLow);
+        int32_t high = fHigh <= 0.0 ? 0 : fHigh >= 1.0 ? kTop : PercentileFrom(h, count, fHigh);
+        LevelCurveTable(low, high, PivotGamma(p[1], minimum, maximum), table);
+        return true;
+    }
+    case FilterNormalize: {
+        int32_t m, M;
+        if (!h || !HistogramRange(h, &m, &M) || m >= M)
+            return false;
+        double scale = 65535.0 / (double)(M - m);
+        for (int32_t i = 0; i <= kTop; i++)
+            table[i] = Stretch(i, m, scale);
+        return true;
+    }
+    case FilterAdaptiveNormalization: {
+        if (!h)
+            return false;
+        int32_t a = p[0] < 0 ? 0 : (p[0] > 50 ? 50 : p[0]);
+        int32_t b = p[1] < 0 ? 0 : (p[1] > 50 ? 50 : p[1]);
+        uint64_t sum = 0;
+        for (int32_t i = 1; i < kTop; i++)
+            sum += h[i];
+        double total = (double)sum;
+        uint64_t lowCount = (uint64_t)((double)a / 100.0 * total);
+        uint64_t highCount = (uint64_t)((double)b / 100.0 * total);
+        int32_t lo = 1, hi = 65534;
+        sum = 0;
+        for (int32_t i = 1; i <= 65534; i++) {
+            sum += h[i];
+            if (sum >= lowCount) {
+                lo = i;
+                break;
+            }
+        }
+        sum = 0;
+        for (int32_t j = 65534; j >= 1; j--) {
+            sum += h[j];
+            if (sum >= highCount) {
+                hi = j;
+                break;
+            }
+        }
+        if (hi <= lo)
+            return false;
+        double scale = 65535.0 / (double)(hi - lo);
+        for (int32_t i = 0; i <= kTop; i++)
+            table[i] = Adaptive(i, lo, hi, scale);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+namespace {
+
+bool NeedsHistogram(int32_t type)
+{
+    return type == FilterEqualize || type == FilterLevel || type == FilterLevelPercent ||
+           type == FilterNormalize || type == FilterAdaptiveNormalization;
+}
+
+// One tone entry on its own: histogram if the curve needs one, table, one pass.
+void RunTone(uint16_t* pixels, size_t count, int32_t type, int32_t p1, int32_t p2, int32_t p3)
+{
+    if (!pixels || count == 0)
+        return;
+    const int32_t p[3] = {p1, p2, p3};
+    FilterBuffer<uint16_t> table(kToneTableSize);
+    FilterBuffer<uint32_t> histogram(NeedsHistogram(type) ? kToneTableSize : 0);
+    if (histogram)
+        HistogramOf(pixels, count, histogram.data());
+    if (!table) {
+        // No table: the arithmetic filters still run per pixel; the others leave the image.
+        if (type == FilterBrightness) {
+            for (size_t i = 0; i < count; i++)
+                pixels[i] = Brightness(pixels[i], p1);
+        } else if (type == FilterContrast) {
+            double f = ContrastFactor(p1);
+            for (size_t i = 0; i < count; i++)
+                pixels[i] = Contrast(pixels[i], f);
+        } else if (type == FilterInvert) {
+            for (size_t i = 0; i < count; i++)
+                pixels[i] = (uint16_t)(kTop - pixels[i]);
+        }
+        return;
+    }
+    if (BuildToneTable(type, p, histogram.data(), count, CaptureLowClip.load(), table.data()))
+        MapThroughTable(pixels, count, table.data());
+}
+
+}  // namespace
+
+void InvertImage(uint16_t* pixels, size_t count)
+{
+    if (!pixels)
+        return;
+    for (size_t i = 0; i < count; i++)
+        pixels[i] = (uint16_t)(kTop - pixels[i]);
+}
+
+void AdjustBrightness(uint16_t* pixels, size_t count, int32_t level)
+{
+    if (level != 0)
+        RunTone(pixels, count, FilterBrightness, level, 0, 0);
+}
+
+void AdjustContrast(uint16_t* pixels, size_t count, int32_t level)
+{
+    RunTone(pixels, count, FilterContrast, level, 0, 0);
+}
+
+void DarkenDynamicRange(uint16_t* pixels, size_t count, int32_t level)
+{
+    RunTone(pixels, count, FilterDynamicDarken, level, 0, 0);
+}
+
+void LightenDynamicRange(uint16_t* pixels, size_t count)
+{
+    RunTone(pixels, count, FilterDynamicLighten, 0, 0, 0);
+}
+
+void EqualizeImage(uint16_t* pixels, size_t count)
+{
+    RunTone(pixels, count, FilterEqualize, 0, 0, 0);
+}
+
+void GammaCorrect(uint16_t* pixels, size_t count, int32_t gammaX100)
+{
+    RunTone(pixels, count, FilterGamma, gammaX100, 0, 0);
+}
+
+void LevelAdjust(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot, int32_t maximum)
+{
+    RunTone(pixels, count, FilterLevel, minimum, pivot, maximum);
+}
+
+void LevelAdjustByPercentage(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot,
+                             int32_t maximum)
+{
+    RunTone(pixels, count, FilterLevelPercent, minimum, pivot, maximum);
+}
+
+void NormalizeImage(uint16_t* pixels, size_t count)
+{
+    if (!pixels || count == 0)
+        return;
+    uint16_t m = pixels[0], M = pixels[0];
+    for (size_t i = 1; i < count; i++) {
+        m = pixels[i] < m ? pixels[i] : m;
+        M = pixels[i] > M ? pixels[i] : M;
+    }
+    if (m >= M)
+        return;
+    double scale = 65535.0 / (double)(M - m);
+    for (size_t i = 0; i < count; i++)
+        pixels[i] = Stretch(pixels[i], m, scale);
+}
+
+void AdaptiveNormalize(uint16_t* pixels, size_t count, int32_t lowPercent, int32_t highPercent)
+{
+    RunTone(pixels, count, FilterAdaptiveNormalization, lowPercent, highPercent, 0);
+}
+
+void HistogramClipPoints(const uint16_t* pixels, size_t count, double fraction, int32_t* low,
+                         int32_t* high)
+{
+    int32_t lo = 0, hi = kTop;
+    FilterBuffer<uint32_t> h(kToneTableSize);
+    if (h && pixels) {
+        HistogramOf(pixels, count, h.data());
+        ClipPointsFrom(h.data(), count, fraction, &lo, &hi);
+    }
+    if (low)
+        *low = lo;
+    if (high)
+        *high = hi;
+}
+
+int32_t HistogramPercentile(const uint16_t* pixels, size_t count, double fraction)
+{
+    if (fraction <= 0.0)
+        return 0;
+    if (fraction >= 1.0)
+        return kTop;
+    FilterBuffer<uint32_t> h(kToneTableSize);
+    if (!h || !pixels)
+        return fraction < 0.5 ? 0 : kTop;  // the widest range: a level curve then stretches least
+    HistogramOf(pixels, count, h.data());
+    return PercentileFrom(h.data(), count, fraction);
+}
+
+void ApplyLevelCurve(uint16_t* pixels, size_t count, int32_t low, int32_t high, double gamma)
+{
+    if (!pixels || count == 0)
+        return;
+    FilterBuffer<uint16_t> table(kToneTableSize);
+    if (!table)
+        return;
+    LevelCurveTable(low, high, gamma, table.data());
+    MapThroughTable(pixels, count, table.data());
+}

@@ -1,0 +1,230 @@
+// The fast filters against the per-pixel reference over a table of sizes, masks and images.
+// Tone filters, medians, Smooth, the Laplace filter and geometry must match bit for bit. The
+// weighted sums of Gaussian Blur, Gaussian Edge Enhancement and Sharpen add equal-weight
+// pixels first (a different summation order), which may move a result by 1 when the exact
+// sum lies within a few ulps of x.5; those cases are counted and must stay rare.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "filter_images.h"
+#include "filter_reference.h"
+#include "imaging/filter_convolve.h"
+#include "imaging/filter_median.h"
+#include "imaging/filter_simd.h"
+#include "imaging/filter_tone.h"
+
+namespace {
+
+struct Size {
+    int32_t w, h;
+};
+const Size kSizes[] = {{1, 1}, {2, 2}, {3, 7}, {64, 33}, {257, 129}};
+
+struct Source {
+    const char* name;
+    std::function<ref::Image(int32_t, int32_t)> make;
+};
+const Source kSources[] = {
+    {"random", [](int32_t w, int32_t h) { return testimg::Random(w, h, 1234u + w * 7 + h); }},
+    {"frame", [](int32_t w, int32_t h) { return testimg::Frame(w, h, 99u + w + h); }},
+    {"flat0", [](int32_t w, int32_t h) { return testimg::Flat(w, h, 0); }},
+    {"flat65535", [](int32_t w, int32_t h) { return testimg::Flat(w, h, 65535); }},
+};
+
+// Reference cost grows with the window: the largest size runs the end masks only.
+std::vector<int32_t> MasksFor(const Size& s, int32_t largest)
+{
+    std::vector<int32_t> masks;
+    if (s.w * s.h > 10000) {
+        masks = {3, 5, largest};
+    } else {
+        for (int32_t m = 3; m <= largest; m += 2)
+            masks.push_back(m);
+    }
+    return masks;
+}
+
+struct Mismatch {
+    size_t count = 0;
+    int maxDiff = 0;
+};
+
+Mismatch Compare(const ref::Image& expected, const ref::Image& got)
+{
+    Mismatch m;
+    for (size_t i = 0; i < expected.px.size(); i++) {
+        int d = std::abs((int)expected.px[i] - (int)got.px[i]);
+        if (d) {
+            m.count++;
+            m.maxDiff = std::max(m.maxDiff, d);
+        }
+    }
+    return m;
+}
+
+using FastFn = std::function<void(uint16_t*, int32_t, int32_t, int32_t)>;
+using RefFn = std::function<void(ref::Image&, int32_t)>;
+
+// Runs fast and reference over every size, source and mask. exact: every pixel equal;
+// otherwise off-by-one results are counted into *rounding and *pixels.
+// A flat image must stay flat through every neighbourhood filter (flatStays), so there the
+// reference is not needed.
+void Sweep(const char* what, int32_t largest, FastFn fast, RefFn slow, bool exact,
+           size_t* rounding = nullptr, size_t* pixels = nullptr, bool flatStays = true)
+{
+    for (const Size& s : kSizes) {
+        for (const Source& src : kSources) {
+            const bool flat = src.name[0] == 'f' && src.name[1] == 'l';
+            ref::Image input = src.make(s.w, s.h);
+            for (int32_t mask : MasksFor(s, largest)) {
+                ref::Image expected = input;
+                if (!flat || !flatStays)
+                    slow(expected, mask);
+                ref::Image got = input;
+                fast(got.px.data(), s.w, s.h, mask);
+                Mismatch m = Compare(expected, got);
+                std::string label = std::string(what) + " " + src.name + " " + std::to_string(s.w) +
+                                    "x" + std::to_string(s.h) + " mask " + std::to_string(mask);
+                if (exact) {
+                    ASSERT_EQ(m.count, 0u) << label;
+                } else {
+                    ASSERT_LE(m.maxDiff, 1) << label;
+                    *rounding += m.count;
+                    *pixels += expected.px.size();
+                }
+                if (flat && flatStays) {
+                    ASSERT_EQ(got.px, input.px) << label << ": a flat image must stay flat";
+                }
+            }
+        }
+    }
+}
+
+TEST(FilterExactness, MediansMatchBitForBit)
+{
+    // Both the AVX2 and the baseline loops against one reference run.
+    auto bothPaths = [](uint16_t* p, int32_t w, int32_t h, int32_t m) {
+        std::vector<uint16_t> baseline(p, p + (size_t)w * h);
+        SetAvx2Allowed(false);
+        MedianFilter(baseline.data(), w, h, m);
+        SetAvx2Allowed(true);
+        MedianFilter(p, w, h, m);
+        if (!std::equal(baseline.begin(), baseline.end(), p))
+            p[0] ^= 1;  // makes the comparison with the reference fail
+    };
+    Sweep("median", 21, bothPaths, ref::Median, true);
+    Sweep("fast noise", 3, [](uint16_t* p, int32_t w, int32_t h, int32_t) { FastNoiseRemoval(p, w, h); },
+          [](ref::Image& im, int32_t) { ref::FastNoise(im); }, true);
+}
+
+TEST(FilterExactness, SmoothAndLaplaceMatchBitForBit)
+{
+    Sweep("smooth", 21, SmoothFilter, ref::Smooth, true);
+    for (int32_t level : {0, 3, 100}) {
+        Sweep("laplace", 21,
+              [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { LaplaceEdgeEnhance(p, w, h, m, level); },
+              [level](ref::Image& im, int32_t m) { ref::Laplace(im, m, level); }, true);
+    }
+}
+
+TEST(FilterExactness, WeightedSumsDifferOnlyAtRoundingBoundaries)
+{
+    size_t rounding = 0, pixels = 0;
+    for (bool avx : {true, false}) {
+        SetAvx2Allowed(avx);
+        Sweep("gaussian", 15, GaussianBlur, ref::Gaussian, false, &rounding, &pixels);
+    }
+    SetAvx2Allowed(true);
+    for (int32_t level : {0, 20, 100}) {
+        // Level 100 makes every weight 0: the output is 0 everywhere, flat or not.
+        Sweep("sharpen", 21,
+              [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { SharpenFilter(p, w, h, m, level); },
+              [level](ref::Image& im, int32_t m) { ref::Sharpen(im, m, level); }, false, &rounding,
+              &pixels, level != 100);
+    }
+    for (int32_t level : {0, 100}) {
+        Sweep("unsharp", 21,
+              [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { GaussianEdgeEnhance(p, w, h, m, level); },
+              [level](ref::Image& im, int32_t m) { ref::Unsharp(im, m, level); }, false, &rounding,
+              &pixels);
+    }
+    printf("[ weighted ] %zu of %zu pixels off by one (%.2e)\n", rounding, pixels,
+           pixels ? (double)rounding / pixels : 0.0);
+    EXPECT_LE((double)rounding, 1e-4 * (double)pixels);
+}
+
+TEST(FilterExactness, WeightedSumsOnAFrameMatchExactly)
+{
+    ref::Image input = testimg::Frame(200, 150, 5);
+    for (int32_t mask : {3, 5, 21}) {
+        ref::Image expected = input, got = input;
+        ref::Sharpen(expected, mask, 20);
+        SharpenFilter(got.px.data(), got.w, got.h, mask, 20);
+        EXPECT_EQ(Compare(expected, got).count, 0u) << "sharpen " << mask;
+    }
+    for (int32_t mask : {3, 5, 15}) {
+        ref::Image expected = input, got = input;
+        ref::Gaussian(expected, mask);
+        GaussianBlur(got.px.data(), got.w, got.h, mask);
+        EXPECT_EQ(Compare(expected, got).count, 0u) << "gaussian " << mask;
+    }
+}
+
+// Tone filters over random and frame images and the ends of their parameter ranges.
+TEST(FilterExactness, ToneFiltersMatchBitForBit)
+{
+    struct Case {
+        const char* name;
+        std::function<void(uint16_t*, size_t)> fast;
+        std::function<void(ref::Image&)> slow;
+    };
+    std::vector<Case> cases;
+    for (int32_t b : {-150, -100, -10, 0, 1, 37, 100})
+        cases.push_back({"brightness", [b](uint16_t* p, size_t n) { AdjustBrightness(p, n, b); },
+                         [b](ref::Image& im) { ref::Brightness(im, b); }});
+    for (int32_t c : {-150, -100, -37, 0, 10, 100, 400})
+        cases.push_back({"contrast", [c](uint16_t* p, size_t n) { AdjustContrast(p, n, c); },
+                         [c](ref::Image& im) { ref::Contrast(im, c); }});
+    for (int32_t p : {-3, 0, 1, 5, 50, 51, 100, 250})
+        cases.push_back({"darken", [p](uint16_t* px, size_t n) { DarkenDynamicRange(px, n, p); },
+                         [p](ref::Image& im) { ref::Darken(im, p); }});
+    cases.push_back({"lighten", LightenDynamicRange, ref::Lighten});
+    cases.push_back({"equalize", EqualizeImage, ref::Equalize});
+    cases.push_back({"normalize", NormalizeImage, ref::Normalize});
+    for (int32_t g : {-5, 0, 1, 75, 100, 101, 1000})
+        cases.push_back({"gamma", [g](uint16_t* p, size_t n) { GammaCorrect(p, n, g); },
+                         [g](ref::Image& im) { ref::Gamma(im, g); }});
+    struct Three {
+        int32_t a, b, c;
+    };
+    for (Three t : {Three{128, 138, 148}, {0, 0, 0}, {0, 128, 255}, {255, 255, 255},
+                    {128, 133, 148}, {-20, 400, 300}, {200, 10, 100}}) {
+        cases.push_back({"level", [t](uint16_t* p, size_t n) { LevelAdjust(p, n, t.a, t.b, t.c); },
+                         [t](ref::Image& im) { ref::Level(im, t.a, t.b, t.c, -1); }});
+    }
+    for (Three t : {Three{0, 50, 100}, {0, 0, 0}, {1, 50, 99}, {10, 20, 90}, {100, 100, 100},
+                    {-5, 60, 200}}) {
+        cases.push_back({"level%", [t](uint16_t* p, size_t n) { LevelAdjustByPercentage(p, n, t.a, t.b, t.c); },
+                         [t](ref::Image& im) { ref::LevelPercent(im, t.a, t.b, t.c); }});
+    }
+    for (int32_t a : {0, 1, 2, 50, 80})
+        cases.push_back({"adaptive", [a](uint16_t* p, size_t n) { AdaptiveNormalize(p, n, a, 50 - a / 2); },
+                         [a](ref::Image& im) { ref::Adaptive(im, a, 50 - a / 2); }});
+
+    const ref::Image inputs[] = {testimg::Random(97, 61, 3), testimg::Frame(160, 120, 4),
+                                 testimg::Flat(5, 5, 1000), testimg::Flat(1, 1, 65535)};
+    for (const Case& c : cases) {
+        for (const ref::Image& input : inputs) {
+            ref::Image expected = input, got = input;
+            c.slow(expected);
+            c.fast(got.px.data(), got.px.size());
+            ASSERT_EQ(Compare(expected, got).count, 0u) << c.name << " " << input.w << "x" << input.h;
+        }
+    }
+}
+
+}  // namespace
