@@ -6,3 +6,6 @@
 #include "backend/fault_guard.h"
 #include "backend/vendor_api.h"
 #include "backend/vendor_release.h"
+#include "backend/capture16.h"
+#include "backend/sensor_identify.h"
+#include "backend/sensor_select.h"
