@@ -1,10 +1,7 @@
 // The SED exports: undecorated stdcall names with fixed ordinals (NyraPro.def), 32-bit
-// arguments and results. Nothing thrown inside may leave them.
+// arguments and results in the product. Nothing thrown inside may leave them. They are
+// defined in exports_config_win.cpp and exports_capture_win.cpp; the host finds them by name.
 #pragma once
 #include <cstdint>
 
 #include "plugin/globals.h"
-
-extern "C" {
-uint32_t NYRA_STDCALL SEDGetSEDVersion();
-}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The demo: installs our stand-in vendor library (SMS kind) into a devices folder as a real
+# installation would have it, then lets the host simulator load NyraPro.SED under Wine, capture
+# one image through the SED exports and save the picture.
+set -euo pipefail
+build=${1:-build}
+root=$(pwd)
+bin=$build/win64/bin
+demo=$build/demo
+sms=$demo/Devices/Nyra/SMS
+rm -rf "$demo"
+mkdir -p "$sms" "$demo/Plugin"
+cp "$bin/SMS_API.dll" "$bin/CMOS_OPTION.dll" "$sms/"
+: > "$sms/CMOSMemory_0000.bin"
+printf 'sensors=1\nexposure_ms=1500\n' > "$sms/simsdk.ini"
+cp "$bin/NyraPro.SED" "$demo/Plugin/"
+
+winpath() { echo "Z:$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr '/' '\\'; }
+
+echo "== The product: $build/win32/bin/NyraPro.SED (PE32, i386)"
+bash scripts/check-exports.sh "$build/win32/bin/NyraPro.SED"
+i686-w64-mingw32-objdump -p "$build/win32/bin/NyraPro.SED" | awk '/DLL Name/ { printf "   imports %s\n", $3 }'
+echo
+echo "== Capturing through the exports under Wine (stand-in sensor in $sms)"
+bash scripts/wine-run.sh "$build/wineprefix" /usr/lib/wine/wine64 "$bin/hostsim.exe" \
+    --dll "$(winpath "$demo/Plugin/NyraPro.SED")" --devices "$(winpath "$demo/Devices")" \
+    --out "$(winpath "$demo/capture")" --ctx 7 9 | tr -d '\r'
+echo
+if [ -f "$demo/capture.png" ]; then
+    echo "The captured picture: $root/$demo/capture.png (8-bit preview), $root/$demo/capture.pgm (16-bit)"
+else
+    echo "No picture was written."
+    exit 1
+fi

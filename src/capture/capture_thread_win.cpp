@@ -1,0 +1,72 @@
+// The worker thread's frame: the job's allocation, the fault guard around the worker, and the
+// hand-over of an abandoned job, so that exactly one side frees it and StuckWorkerCount is
+// decremented once for every abandonment.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <new>
+
+#include "backend/fault_guard.h"
+#include "capture/capture_job.h"
+#include "plugin/globals.h"
+#include "plugin/log.h"
+
+CaptureJob* NewCaptureJob()
+{
+    void* memory = calloc(1, sizeof(CaptureJob));
+    return memory ? new (memory) CaptureJob() : nullptr;
+}
+
+void FreeCaptureJob(CaptureJob* job)
+{
+    if (!job)
+        return;
+    if (job->dib)
+        GlobalFree(static_cast<HGLOBAL>(job->dib));
+    job->~CaptureJob();
+    free(job);
+}
+
+void SetCaptureError(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    FormatTextV(CaptureErrorText, sizeof CaptureErrorText, format, args);
+    va_end(args);
+}
+
+static void RunWorker(void* job)
+{
+    CaptureWorker(static_cast<CaptureJob*>(job));
+}
+
+uint32_t CaptureWorkerGuarded(CaptureJob* job)
+{
+    GuardFault fault{};
+    if (GuardedCall(RunWorker, job, &fault))
+        return 0;
+    LogAlways("!!! CAPTURE WORKER CRASHED: SEH exception 0x%08lX inside the sensor SDK. The last '[trace]' line "
+              "above names the exact SDK call that faulted. Host protected; capture cancelled.",
+              (unsigned long)fault.code);
+    // A DIB the worker may have packed before the fault is not trusted.
+    if (job->dib) {
+        GlobalFree(static_cast<HGLOBAL>(job->dib));
+        job->dib = nullptr;
+    }
+    job->armed.store(0);
+    job->crashed.store(1);
+    return 0;
+}
+
+unsigned long NYRA_STDCALL CaptureThreadMain(void* param)
+{
+    CaptureJob* job = static_cast<CaptureJob*>(param);
+    uint32_t result = CaptureWorkerGuarded(job);
+    if (job->abandoned.exchange(kJobWorkerDone) == kJobAbandoned) {
+        LogAlways("   abandoned capture worker finally exited -> releasing its job");
+        FreeCaptureJob(job);
+        StuckWorkerCount.fetch_sub(1);
+    }
+    return result;
+}

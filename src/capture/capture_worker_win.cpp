@@ -1,0 +1,148 @@
+// CaptureWorker: the body of one real capture, on the worker thread. Opens or reuses the
+// sensor, chooses frame size and parameters from the reported size variant, arms the sensor
+// and blocks in Capture16 until the exposure is read or the read is aborted, then finishes the
+// frame and packs it as the DIB the driver hands to the host. Returns 0 in every case; success
+// is a DIB in the job. The sensor stays open after a success unless the settings say otherwise.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "backend/backend.h"
+#include "capture/capture_job.h"
+#include "capture/capture_plan.h"
+#include "imaging/image16.h"
+#include "plugin/globals.h"
+#include "plugin/log.h"
+
+static const char* KindName(BackendKind kind)
+{
+    return kind == BackendSms ? "SMS" : kind == BackendIo ? "IO" : "None";
+}
+
+// Opens a sensor (or takes the one left open by the last capture) and returns its slot.
+static bool OpenOrReuseSensor(CaptureJob* job, SensorSlot* current)
+{
+    if (BackendDevice.load() == 0) {
+        SensorSlot slots[kMaxSensors] = {};
+        int32_t active = 0;
+        uint32_t suspendMs = (uint32_t)ActiveSettings.suspendDelayMinutes * 60000u;
+        int32_t count = OpenAndSelect(ActiveSettings.allowSuspend != 0, suspendMs, slots, &active);
+        if (count < 1) {
+            LogTrace("   sensor open failed: %s (no sensor connected?)", BackendLastError);
+            return false;
+        }
+        CaptureActiveSlot = active;
+        CaptureSensorCount = count;
+        for (int32_t i = 0; i < count && i < kMaxSensors; i++) {
+            CaptureSensorList[i] = slots[i];
+            LogTrace("   slot%d: serial=%s variant=%d [%s]", (int)i, slots[i].serial, (int)slots[i].variant,
+                     slots[i].description);
+        }
+        if (count >= 2)
+            LogTrace("   %d SENSORS present, active=slot%d serial=%s", (int)count, (int)active, slots[active].serial);
+        *current = slots[active < kMaxSensors ? active : 0];
+    } else {
+        *current = DetectVariantSafe();
+        LogTrace("   reused sensor: serial=%s variant=%d [%s]", current->serial, (int)current->variant,
+                 current->description);
+    }
+    job->device = BackendDevice.load();
+    return true;
+}
+
+// Clean-up, orientation and statistics of a frame that the sensor delivered.
+static void FinishFrame(uint16_t* pixels, int32_t width, int32_t height, int32_t variant)
+{
+    // Flat-field correction, exposure classification and the low clip point go here.
+    FillDarkEdgeRuns(pixels, width, height);
+    // The post-capture filter chain goes here.
+    MirrorRows(pixels, width, height);
+    if (ActiveSettings.makeCornersBlack)
+        BlackenCorners(pixels, width, height, variant);
+    FillSaturatedEdgeRuns(pixels, width, height);
+    ClearTopAndBottomRows(pixels, width, height);
+    StampMark(pixels, width, height);
+    // The exposure indicator goes here.
+    FlipRows(pixels, width, height);
+
+    FrameStats stats = ComputeFrameStats(pixels, width, height);
+    LogTrace("   final image min=%u max=%u mean=%u", stats.minimum, stats.maximum, stats.mean);
+    EdgeMaxima edges = ComputeEdgeMaxima(pixels, width, height);
+    LogTrace("   edge max (excl corners): top=%u bottom=%u left=%u right=%u", edges.top, edges.bottom, edges.left,
+             edges.right);
+}
+
+// Releases the device this worker used, and only that one: after an abandonment the driver has
+// already force-closed it, and a later capture may own whatever is open now.
+static void ReleaseOwnDevice(CaptureJob* job)
+{
+    if (job->abandoned.load() == kJobAbandoned)
+        return;
+    VendorHandle device = job->device;
+    if (device && BackendDevice.compare_exchange_strong(device, 0))
+        SafeCloseDevice(device, Vendor.HPK_AbortBulkPipe, Vendor.USB_CloseDevice, kReleaseWaitMs);
+}
+
+uint32_t CaptureWorker(CaptureJob* job)
+{
+    CaptureResult result;
+    memset(&result, 0, sizeof result);
+    SensorSlot sensor{};
+    for (;;) {
+        job->armed.store(0);
+        if (!OpenOrReuseSensor(job, &sensor))
+            return 0;
+        job->sensorOpen = 1;
+
+        CapturePlan plan = PlanCapture(sensor.variant, ActiveSettings);
+        LogTrace("   backend=%s serial=%s reported variant=%d -> model %d \"%s\" (auto)", KindName(BackendKindLoaded),
+                 sensor.serial, (int)sensor.variant, (int)plan.modelIndex, plan.modelName);
+        FormatText(SensorName, sizeof SensorName, "Nyra Sensor '%s' Size %d", sensor.serial, (int)plan.sizeNumber);
+
+        SwitchRequested.exchange(0);
+        job->armCount.fetch_add(1);
+        job->armed.store(1);
+        LogTrace("   sensor OPEN ok: variant=%d serial=%s fw=0x%02X -> Capture16(%dx%d,start=%d,stop=%d,integ=%dms,"
+                 "mode=0x%02X,corr=%d)",
+                 (int)sensor.variant, sensor.serial, sensor.firmware, (int)plan.width, (int)plan.height,
+                 (int)plan.startThreshold, (int)plan.stopThreshold, (int)plan.integrationMs, plan.mode,
+                 plan.correction ? 1 : 0);
+
+        DWORD before = GetTickCount();
+        Capture16(&result, plan.width, plan.height, (uint16_t)plan.startThreshold, (uint16_t)plan.stopThreshold,
+                  plan.integrationMs, plan.mode, plan.correction ? 1 : 0);
+        DWORD elapsed = GetTickCount() - before;
+
+        if (SwitchRequested.load()) {
+            LogTrace("   switch/refresh -> re-arming (prefer=%s)", PreferredSerial);
+            FreeCaptureResult(&result);
+            ReleaseSensor();
+            continue;
+        }
+
+        if (!result.ok || !result.pixels || result.width <= 0 || result.height <= 0) {
+            LogTrace("   REAL CAPTURE FAILED: %s (native 0x%X)", result.error, (unsigned)result.status);
+            if (!UserTerminated.load() && !TimedOut.load() && !GroupActive.load())
+                SetCaptureError("Capture failed: %s (status 0x%X)", result.error, (unsigned)result.status);
+            break;
+        }
+        LogTrace("   Capture16 returned OK in %lu ms; pixels min=%u max=%u mean=%u %s", (unsigned long)elapsed,
+                 (unsigned)result.minimum, (unsigned)result.maximum, (unsigned)result.mean,
+                 ReadNote(result.minimum, result.maximum, elapsed));
+
+        FinishFrame(result.pixels, result.width, result.height, sensor.variant);
+        job->dib = PackDib16(result.width, result.height, result.pixels);
+        FormatText(ImageInfoText, sizeof ImageInfoText, "%s  %dx%d  16-bit", SensorName, (int)result.width,
+                   (int)result.height);
+        LogTrace("   REAL CAPTURE OK: %d px (%dx%d) -> DIB HGLOBAL=%p", (int)(result.width * result.height),
+                 (int)result.width, (int)result.height, job->dib);
+        break;
+    }
+
+    FreeCaptureResult(&result);
+    if (job->dib && !ActiveSettings.closeHardwareEachCapture)
+        return 0;
+    ReleaseOwnDevice(job);
+    return 0;
+}

@@ -1,0 +1,223 @@
+// Captures through the exports against the stand-in vendor library: a delivered frame, the
+// timeout, cancels dispatched from inside the capture's message loop, re-entrancy, a read that
+// ignores abort and close, a fault inside the read, and a library with no sensor connected.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "exports/plugin_host.h"
+#include "exports/sim_devices.h"
+
+namespace {
+
+typedef uint32_t(__stdcall* NoArgFn)();
+
+// Runs action once from the capture's message loop, delayMs after it is scheduled.
+struct Dispatched {
+    static std::function<void()> Action;
+    static void CALLBACK Fire(HWND, UINT, UINT_PTR id, DWORD)
+    {
+        KillTimer(nullptr, id);
+        if (Action)
+            Action();
+    }
+    Dispatched(UINT delayMs, std::function<void()> action)
+    {
+        Action = std::move(action);
+        SetTimer(nullptr, 0, delayMs, Fire);
+    }
+    ~Dispatched() { Action = nullptr; }
+};
+std::function<void()> Dispatched::Action;
+
+struct DibSize {
+    int32_t width = 0, height = 0;
+};
+
+DibSize SizeOf(HGLOBAL dib)
+{
+    DibSize s;
+    const uint8_t* b = static_cast<const uint8_t*>(GlobalLock(dib));
+    memcpy(&s.width, b + 4, 4);
+    memcpy(&s.height, b + 8, 4);
+    GlobalUnlock(dib);
+    return s;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST(CaptureWithSimulator, DeliversTheSensorFrame)
+{
+    PluginHost host;
+    SimDevices sim(host, "sensors=1\nexposure_ms=50\n");
+    host.setDevicesDir(sim.devices());
+    host.setStatusCallback();
+    host.storeSettings(30, true);
+    HGLOBAL dib = host.capture16(3, 4);
+    ASSERT_NE(dib, nullptr) << host.errorText() << host.logText();
+    DibSize size = SizeOf(dib);
+    EXPECT_EQ(size.width, 1300);
+    EXPECT_EQ(size.height, 1706);
+    GlobalFree(dib);
+    ASSERT_EQ(PluginHost::Callbacks.size(), 3u);
+    EXPECT_EQ(PluginHost::Callbacks[0], "5:Nyra Pro");
+    EXPECT_EQ(PluginHost::Callbacks[1], "6:Nyra Sensor '811234' Size 2");
+    EXPECT_EQ(PluginHost::Callbacks[2], "0:(null)");
+    char info[256];
+    uint32_t length = host.fn<uint32_t(__stdcall*)(char*, int32_t)>("SEDGetImageInfo")(info, sizeof info);
+    EXPECT_STREQ(info, "Nyra Sensor '811234' Size 2  1300x1706  16-bit");
+    EXPECT_EQ(length, strlen(info));
+    std::string log = host.logText();
+    EXPECT_TRUE(Contains(log, "   REAL CAPTURE OK: 2217800 px (1300x1706) -> DIB HGLOBAL=")) << log;
+    EXPECT_TRUE(Contains(log, "   -> returning REAL image handle ")) << log;
+
+    // The default settings close the sensor after each capture; the next one opens it again.
+    HGLOBAL again = host.capture16(3, 5);
+    ASSERT_NE(again, nullptr);
+    GlobalFree(again);
+}
+
+TEST(CaptureWithSimulator, TimeoutEndsWithoutImage)
+{
+    PluginHost host;
+    SimDevices sim(host, "read=hang\n");
+    host.setDevicesDir(sim.devices());
+    host.setStatusCallback();
+    host.storeSettings(5, false);
+    DWORD start = GetTickCount();
+    HGLOBAL dib = host.capture16(1, 1);
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(dib, nullptr);
+    EXPECT_GE(elapsed, 5000u);
+    EXPECT_LT(elapsed, 8000u);
+    EXPECT_EQ(host.fn<NoArgFn>("SEDTimedOut")(), 1u);
+    ASSERT_EQ(PluginHost::Callbacks.size(), 3u);
+    EXPECT_EQ(PluginHost::Callbacks[1].substr(0, 2), "6:");
+    EXPECT_EQ(PluginHost::Callbacks[2], "2:(null)");
+    EXPECT_EQ(host.errorText(),
+              "The sensor timed out waiting for an X-ray exposure.  Please arm the sensor and expose again.");
+}
+
+TEST(CaptureWithSimulator, UserTerminatedDuringTheCapture)
+{
+    PluginHost host;
+    SimDevices sim(host, "read=hang\n");
+    host.setDevicesDir(sim.devices());
+    host.storeSettings(60, false);
+    auto terminate = host.fn<NoArgFn>("SEDUserTerminated");
+    Dispatched cancel(300, [&] { terminate(); });
+    DWORD start = GetTickCount();
+    EXPECT_EQ(host.capture16(1, 1), nullptr);
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    EXPECT_EQ(host.errorText(), "The user cancelled the operation.");
+    EXPECT_EQ(host.fn<NoArgFn>("SEDTimedOut")(), 0u);
+}
+
+TEST(CaptureWithSimulator, CancelButtonOfTheStatusWindow)
+{
+    PluginHost host;
+    SimDevices sim(host, "read=hang\n");
+    host.setDevicesDir(sim.devices());
+    host.storeSettings(60, false);
+    bool found = false;
+    Dispatched click(400, [&] {
+        HWND status = FindWindowA(nullptr, "Capture Digital X-ray");
+        found = status != nullptr;
+        if (status)
+            SendMessageA(status, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)GetDlgItem(status, IDCANCEL));
+    });
+    EXPECT_EQ(host.capture16(1, 1), nullptr);
+    EXPECT_TRUE(found) << "the status window exists while the capture waits";
+    EXPECT_EQ(host.errorText(), "The user cancelled the operation.");
+}
+
+TEST(CaptureWithSimulator, ReentrantCaptureIsRejectedWhileTheFirstGoesOn)
+{
+    PluginHost host;
+    SimDevices sim(host, "exposure_ms=800\n");
+    host.setDevicesDir(sim.devices());
+    host.storeSettings(30, false);
+    HGLOBAL second = reinterpret_cast<HGLOBAL>(1);
+    DWORD secondTook = 0;
+    Dispatched reenter(200, [&] {
+        DWORD t = GetTickCount();
+        second = host.capture16(5, 5);
+        secondTook = GetTickCount() - t;
+    });
+    HGLOBAL first = host.capture16(1, 1);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_LT(secondTook, 100u);
+    ASSERT_NE(first, nullptr);
+    GlobalFree(first);
+}
+
+TEST(CaptureWithSimulator, NoSensorConnectedIsAFailureNotATestPattern)
+{
+    PluginHost host;
+    SimDevices sim(host, "sensors=0\n");
+    host.setDevicesDir(sim.devices());
+    host.setStatusCallback();
+    EXPECT_EQ(host.capture16(1, 1), nullptr);
+    EXPECT_EQ(PluginHost::Callbacks.back(), "2:(null)");
+    EXPECT_TRUE(Contains(host.errorText(), "No sensor could be opened")) << host.errorText();
+}
+
+TEST(CaptureWithSimulator, FaultInsideTheReadIsContainedAndTheLibraryReloaded)
+{
+    PluginHost host;
+    SimDevices sim(host, "read=fault\n");
+    host.setDevicesDir(sim.devices());
+    host.storeSettings(30, false);
+    EXPECT_EQ(host.capture16(1, 1), nullptr);
+    EXPECT_TRUE(Contains(host.logText(), "!!! CAPTURE WORKER CRASHED: SEH exception 0xC0000005 inside the sensor SDK."))
+        << host.logText();
+
+    sim.configure("exposure_ms=20\n");
+    host.storeSettings(30, true);
+    HGLOBAL dib = host.capture16(1, 2);
+    ASSERT_NE(dib, nullptr) << host.errorText();
+    GlobalFree(dib);
+    EXPECT_TRUE(Contains(host.logText(), "   previous capture was abandoned -> reloading the vendor SDK to clear its state"));
+}
+
+TEST(CaptureWithSimulator, ReadIgnoringAbortAndCloseIsAbandonedThenReloaded)
+{
+    PluginHost host;
+    SimDevices sim(host, "read=stuck\n");
+    host.setDevicesDir(sim.devices());
+    host.storeSettings(5, false);  // logging off: the abandonment is written all the same
+    DWORD start = GetTickCount();
+    EXPECT_EQ(host.capture16(1, 1), nullptr);
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 11000u);
+    EXPECT_LT(elapsed, 15000u);
+    EXPECT_EQ(host.errorText(), "The sensor stopped responding and was released.  Re-arm to try again (if it "
+                                "still fails, unplug the sensor and reconnect it).");
+    std::string log = host.logText();
+    EXPECT_TRUE(Contains(log, "   worker STILL blocked 6s after abort -> abandoning it so the host is not frozen"));
+
+    // While that worker is still inside the library the reload waits.
+    sim.configure("exposure_ms=20\n");
+    host.storeSettings(30, true);
+    HGLOBAL dib = host.capture16(2, 2);
+    EXPECT_TRUE(Contains(host.logText(), "   SDK reload deferred: 1 capture thread(s) still stuck inside the vendor DLL"));
+    if (dib)
+        GlobalFree(dib);
+
+    // Once it returns, its job is released and the next capture reloads the library.
+    sim.release();
+    for (int i = 0; i < 100 && !Contains(host.logText(), "abandoned capture worker finally exited"); i++)
+        Sleep(50);
+    EXPECT_TRUE(Contains(host.logText(), "   abandoned capture worker finally exited -> releasing its job"));
+    dib = host.capture16(3, 3);
+    EXPECT_TRUE(Contains(host.logText(), "   previous capture was abandoned -> reloading the vendor SDK to clear its state"));
+    ASSERT_NE(dib, nullptr) << host.errorText();
+    GlobalFree(dib);
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+// A fresh copy of the built plug-in for one test, loaded from its own temporary folder (so its
+// log file and its process-wide state belong to that test), with typed access to its exports.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "support/win_module.h"
+
+class PluginHost {
+public:
+    PluginHost();
+    ~PluginHost();
+    bool loaded() const { return module_ != nullptr; }
+    HMODULE module() const { return module_; }
+    const TempDir& dir() const { return dir_; }
+    std::string logText() const { return ReadFileText(dir_.file("NyraSED.log")); }
+
+    template <typename Fn>
+    Fn fn(const char* name) const
+    {
+        return ProcAs<Fn>(module_, name);
+    }
+
+    // Calls that most tests make.
+    void setDevicesDir(const std::string& path);
+    void setStatusCallback();
+    // Stores a blob whose settings open the log gate at the next capture (logging on) and use
+    // the given capture timeout, as the options dialog would.
+    void storeSettings(int32_t timeoutSeconds, bool logging);
+    HGLOBAL capture16(uint32_t ctx1, uint32_t ctx2);
+    std::string errorText();
+
+    // Status callbacks received, as "code:text".
+    static std::vector<std::string> Callbacks;
+
+private:
+    TempDir dir_;
+    HMODULE module_ = nullptr;
+};
