@@ -28,7 +28,7 @@ class FilterBuffer {
 public:
     explicit FilterBuffer(size_t count)
     {
-        if (count > 0 && count <= SIZE_MAX / sizeof(T))
+        if (count > 0 && count <= (size_t)PTRDIFF_MAX / sizeof(T))
             data_ = static_cast<T*>(malloc(count * sizeof(T)));
     }
     ~FilterBuffer() { free(data_); }
