@@ -39,5 +39,15 @@ test-win:
 demo: win
 	@bash scripts/demo.sh $(BUILD)
 
+# Filter timings beside OpenCV (a benchmark-only dependency, installed here if missing), in a
+# separate optimised native build without sanitizers. The last line is machine-readable.
+bench:
+	@dpkg-query -W -f='$${Status}' libopencv-dev 2>/dev/null | grep -q 'install ok installed' || \
+	  { s=""; [ "$$(id -u)" -eq 0 ] || s=sudo; $$s apt-get update -qq >/dev/null && \
+	    DEBIAN_FRONTEND=noninteractive $$s apt-get install -y -qq --no-install-recommends libopencv-dev >/dev/null; }
+	@cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DNYRA_BENCH=ON -Wno-dev >/dev/null
+	@cmake --build $(BUILD)/bench --target nyra_bench -j $(JOBS) -- --no-print-directory -s
+	@$(BUILD)/bench/tools/bench/nyra_bench
+
 clean:
 	rm -rf $(BUILD)

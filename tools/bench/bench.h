@@ -1,0 +1,18 @@
+// Shared between the two halves of the benchmark (ours and OpenCV's).
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Median wall time in ms of `runs` calls of run(), each after prepare() (not timed).
+double MedianMs(const std::function<void()>& prepare, const std::function<void()>& run, int runs);
+
+struct OpenCvTiming {
+    std::string name;
+    double ms1 = 0;    // one thread
+    double msAll = 0;  // OpenCV's default thread count
+};
+
+// OpenCV's closest equivalents of our filters and of the default chain, on a copy of px.
+std::vector<OpenCvTiming> OpenCvTimings(const uint16_t* px, int w, int h, int runs);
