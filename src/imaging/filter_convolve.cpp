@@ -18,6 +18,8 @@
 #include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
 
+NYRA_VECTORIZE_LOOPS
+
 namespace {
 
 constexpr int32_t kMaxHalf = kLargestFilterMask / 2;
@@ -83,102 +85,116 @@ struct RadialJob {
     std::atomic<bool> failed{false};
 };
 
-// The integer sum of one pair's neighbours at output column x; v[a] is the vertical pair sum
-// row for offset a (v[0] the middle row), indexed by padded column.
-NYRA_ALWAYS_INLINE int32_t PairTerm(int32_t* const* v, int32_t a, int32_t b, int32_t c)
+constexpr int32_t kBlock = 32;  // pixels whose sums stay in registers across all groups
+
+// One block of kBlock output pixels starting at column x0. v[a] points at the vertical pair
+// sums for row offset a (v[0] the middle row), already shifted by h so that v[a][x] is the
+// column of output pixel x. Integer sums of each equal-weight group first, then one product.
+NYRA_ALWAYS_INLINE void RadialBlock(const RadialKernel& k, int32_t* const* v, int32_t x0,
+                                    double* __restrict out)
 {
-    if (a == 0)
-        return v[0][c];
-    if (b == 0)
-        return v[a][c] + v[0][c - a] + v[0][c + a];
-    if (a == b)
-        return v[a][c - a] + v[a][c + a];
-    return v[a][c - b] + v[a][c + b] + v[b][c - a] + v[b][c + a];
+    double acc[kBlock];
+    for (int32_t i = 0; i < kBlock; i++)
+        acc[i] = 0.0;
+    const int32_t* __restrict v0 = v[0] + x0;
+    for (int32_t g = 0; g < k.groupCount; g++) {
+        int32_t s[kBlock];
+        for (int32_t i = 0; i < kBlock; i++)
+            s[i] = 0;
+        const int32_t first = k.groupFirst[g], last = first + k.groupSize[g];
+        for (int32_t p = first; p < last; p++) {
+            const int32_t a = k.pairA[p], b = k.pairB[p];
+            const int32_t* __restrict va = v[a] + x0;
+            const int32_t* __restrict vb = v[b] + x0;
+            if (a == 0) {
+                for (int32_t i = 0; i < kBlock; i++)
+                    s[i] += v0[i];
+            } else if (b == 0) {
+                for (int32_t i = 0; i < kBlock; i++)
+                    s[i] += va[i] + v0[i - a] + v0[i + a];
+            } else if (a == b) {
+                for (int32_t i = 0; i < kBlock; i++)
+                    s[i] += va[i - a] + va[i + a];
+            } else {
+                for (int32_t i = 0; i < kBlock; i++)
+                    s[i] += va[i - b] + va[i + b] + vb[i - a] + vb[i + a];
+            }
+        }
+        const double wt = k.groupWeight[g];
+        for (int32_t i = 0; i < kBlock; i++)
+            acc[i] += wt * (double)s[i];
+    }
+    for (int32_t i = 0; i < kBlock; i++)
+        out[i] = acc[i];
 }
 
+// vrows holds h + 1 rows of rowLength int32 (the padded width plus a block of slack, so the
+// last block may read past the image); acc holds width + kBlock doubles.
 NYRA_ALWAYS_INLINE void RadialRowsBody(RadialJob* job, int32_t y0, int32_t y1, int32_t* vrows,
-                                       double* __restrict acc, int32_t* __restrict sums)
+                                       size_t rowLength, double* acc)
 {
     const RadialKernel& k = *job->kernel;
     const int32_t h = k.h, pw = job->pw, w = job->width;
     int32_t* v[kMaxHalf + 1];
     for (int32_t a = 0; a <= h; a++)
-        v[a] = vrows + (size_t)a * pw;
+        v[a] = vrows + (size_t)a * rowLength + h;
     for (int32_t y = y0; y < y1; y++) {
         const uint16_t* c = job->padded + (size_t)(y + h) * pw;
         {
-            int32_t* __restrict v0 = v[0];
+            int32_t* __restrict v0 = vrows;
             for (int32_t x = 0; x < pw; x++)
                 v0[x] = c[x];
         }
         for (int32_t a = 1; a <= h; a++) {
             const uint16_t* __restrict up = c - (size_t)a * pw;
             const uint16_t* __restrict dn = c + (size_t)a * pw;
-            int32_t* __restrict va = v[a];
+            int32_t* __restrict va = vrows + (size_t)a * rowLength;
             for (int32_t x = 0; x < pw; x++)
                 va[x] = (int32_t)up[x] + (int32_t)dn[x];
         }
-        for (int32_t x = 0; x < w; x++)
-            acc[x] = 0.0;
-        for (int32_t g = 0; g < k.groupCount; g++) {
-            const double wt = k.groupWeight[g];
-            const int32_t first = k.groupFirst[g], size = k.groupSize[g];
-            for (int32_t x = 0; x < w; x++)
-                sums[x] = 0;
-            for (int32_t p = first; p < first + size; p++) {
-                const int32_t a = k.pairA[p], b = k.pairB[p];
-                const int32_t* __restrict va = v[a] + h;
-                const int32_t* __restrict vb = v[b] + h;
-                const int32_t* __restrict v0 = v[0] + h;
-                if (a == 0) {
-                    for (int32_t x = 0; x < w; x++)
-                        sums[x] += v0[x];
-                } else if (b == 0) {
-                    for (int32_t x = 0; x < w; x++)
-                        sums[x] += va[x] + v0[x - a] + v0[x + a];
-                } else if (a == b) {
-                    for (int32_t x = 0; x < w; x++)
-                        sums[x] += va[x - a] + va[x + a];
-                } else {
-                    for (int32_t x = 0; x < w; x++)
-                        sums[x] += va[x - b] + va[x + b] + vb[x - a] + vb[x + a];
-                }
-            }
-            for (int32_t x = 0; x < w; x++)
-                acc[x] += wt * (double)sums[x];
-        }
+        for (int32_t x0 = 0; x0 < w; x0 += kBlock)
+            RadialBlock(k, v, x0, acc + x0);
         uint16_t* out = job->dst + (size_t)y * w;
         for (int32_t x = 0; x < w; x++)
             out[x] = RoundClamp(acc[x]);
     }
 }
 
-void RadialRowsBase(RadialJob* job, int32_t y0, int32_t y1, int32_t* v, double* acc, int32_t* s)
+void RadialRowsBase(RadialJob* job, int32_t y0, int32_t y1, int32_t* v, size_t len, double* acc)
 {
-    RadialRowsBody(job, y0, y1, v, acc, s);
+    RadialRowsBody(job, y0, y1, v, len, acc);
 }
 
 NYRA_TARGET_AVX2 void RadialRowsAvx2(RadialJob* job, int32_t y0, int32_t y1, int32_t* v,
-                                     double* acc, int32_t* s)
+                                     size_t len, double* acc)
 {
-    RadialRowsBody(job, y0, y1, v, acc, s);
+    RadialRowsBody(job, y0, y1, v, len, acc);
+}
+
+NYRA_TARGET_AVX512 void RadialRowsAvx512(RadialJob* job, int32_t y0, int32_t y1, int32_t* v,
+                                         size_t len, double* acc)
+{
+    RadialRowsBody(job, y0, y1, v, len, acc);
 }
 
 void RadialBand(void* context, int32_t y0, int32_t y1)
 {
     RadialJob* job = static_cast<RadialJob*>(context);
     const int32_t h = job->kernel->h;
-    FilterBuffer<int32_t> vrows((size_t)(h + 1) * job->pw);
-    FilterBuffer<double> acc((size_t)job->width);
-    FilterBuffer<int32_t> sums((size_t)job->width);
-    if (!vrows || !acc || !sums) {
+    const size_t rowLength = (size_t)job->pw + kBlock;
+    FilterBuffer<int32_t> vrows((size_t)(h + 1) * rowLength);
+    FilterBuffer<double> acc((size_t)job->width + kBlock);
+    if (!vrows || !acc) {
         job->failed.store(true);
         return;
     }
-    if (UseAvx2())
-        RadialRowsAvx2(job, y0, y1, vrows.data(), acc.data(), sums.data());
-    else
-        RadialRowsBase(job, y0, y1, vrows.data(), acc.data(), sums.data());
+    // The slack past the padded width only feeds pixels that are never written out.
+    memset(vrows.data(), 0, (size_t)(h + 1) * rowLength * sizeof(int32_t));
+    switch (SimdLevel()) {
+    case 2: RadialRowsAvx512(job, y0, y1, vrows.data(), rowLength, acc.data()); break;
+    case 1: RadialRowsAvx2(job, y0, y1, vrows.data(), rowLength, acc.data()); break;
+    default: RadialRowsBase(job, y0, y1, vrows.data(), rowLength, acc.data()); break;
+    }
 }
 
 // dst = src convolved with an n x n kernel whose weights depend only on the distance from the

@@ -9,9 +9,20 @@
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(_WIN32)
 #define NYRA_HAVE_AVX2_PATH 1
 #define NYRA_TARGET_AVX2 __attribute__((target("avx2")))
+#define NYRA_TARGET_AVX512 \
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,prefer-vector-width=512")))
 #else
 #define NYRA_HAVE_AVX2_PATH 0
 #define NYRA_TARGET_AVX2
+#define NYRA_TARGET_AVX512
+#endif
+
+// The filter sources vectorise their row loops also at -O2 (the product's optimisation level);
+// -ffp-contract=off still holds, so no fused multiply-add appears.
+#if defined(__GNUC__) && !defined(__clang__)
+#define NYRA_VECTORIZE_LOOPS _Pragma("GCC optimize(\"tree-vectorize\", \"vect-cost-model=dynamic\")")
+#else
+#define NYRA_VECTORIZE_LOOPS
 #endif
 
 #if defined(__GNUC__)
@@ -20,7 +31,8 @@
 #define NYRA_ALWAYS_INLINE inline
 #endif
 
-// True when the AVX2 copies may run on this processor.
+// Which copies may run on this processor: 2 AVX-512, 1 AVX2, 0 the baseline.
+int SimdLevel();
 bool UseAvx2();
-// Forces the baseline loops (tests and the benchmark compare both).
-void SetAvx2Allowed(bool allowed);
+// Caps the level SimdLevel may return (tests compare every path; 2 = no cap).
+void SetSimdLimit(int maxLevel);

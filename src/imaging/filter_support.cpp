@@ -116,20 +116,31 @@ void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, RowBandFn body, void* 
 }
 
 namespace {
-std::atomic<bool> Avx2Allowed{true};
+std::atomic<int> SimdLimit{2};
 }
 
-void SetAvx2Allowed(bool allowed)
+void SetSimdLimit(int maxLevel)
 {
-    Avx2Allowed.store(allowed);
+    SimdLimit.store(maxLevel);
+}
+
+int SimdLevel()
+{
+#if NYRA_HAVE_AVX2_PATH
+    static const int supported = __builtin_cpu_supports("avx512f") &&
+                                         __builtin_cpu_supports("avx512bw") &&
+                                         __builtin_cpu_supports("avx512vl") &&
+                                         __builtin_cpu_supports("avx512dq")
+                                     ? 2
+                                 : __builtin_cpu_supports("avx2") ? 1
+                                                                  : 0;
+    return std::min(supported, SimdLimit.load());
+#else
+    return 0;
+#endif
 }
 
 bool UseAvx2()
 {
-#if NYRA_HAVE_AVX2_PATH
-    static const bool supported = __builtin_cpu_supports("avx2");
-    return supported && Avx2Allowed.load();
-#else
-    return false;
-#endif
+    return SimdLevel() >= 1;
 }

@@ -106,15 +106,19 @@ void Sweep(const char* what, int32_t largest, FastFn fast, RefFn slow, bool exac
 
 TEST(FilterExactness, MediansMatchBitForBit)
 {
-    // Both the AVX2 and the baseline loops against one reference run.
+    // Every vector path (baseline, AVX2, AVX-512 where the processor has them) against one
+    // reference run.
     auto bothPaths = [](uint16_t* p, int32_t w, int32_t h, int32_t m) {
-        std::vector<uint16_t> baseline(p, p + (size_t)w * h);
-        SetAvx2Allowed(false);
-        MedianFilter(baseline.data(), w, h, m);
-        SetAvx2Allowed(true);
+        std::vector<uint16_t> in(p, p + (size_t)w * h);
         MedianFilter(p, w, h, m);
-        if (!std::equal(baseline.begin(), baseline.end(), p))
-            p[0] ^= 1;  // makes the comparison with the reference fail
+        for (int level : {0, 1}) {
+            std::vector<uint16_t> other = in;
+            SetSimdLimit(level);
+            MedianFilter(other.data(), w, h, m);
+            SetSimdLimit(2);
+            if (!std::equal(other.begin(), other.end(), p))
+                p[0] ^= 1;  // makes the comparison with the reference fail
+        }
     };
     Sweep("median", 21, bothPaths, ref::Median, true);
     Sweep("fast noise", 3, [](uint16_t* p, int32_t w, int32_t h, int32_t) { FastNoiseRemoval(p, w, h); },
@@ -134,11 +138,11 @@ TEST(FilterExactness, SmoothAndLaplaceMatchBitForBit)
 TEST(FilterExactness, WeightedSumsDifferOnlyAtRoundingBoundaries)
 {
     size_t rounding = 0, pixels = 0;
-    for (bool avx : {true, false}) {
-        SetAvx2Allowed(avx);
+    for (int level : {0, 1, 2}) {
+        SetSimdLimit(level);
         Sweep("gaussian", 15, GaussianBlur, ref::Gaussian, false, &rounding, &pixels);
     }
-    SetAvx2Allowed(true);
+    SetSimdLimit(2);
     for (int32_t level : {0, 20, 100}) {
         // Level 100 makes every weight 0: the output is 0 everywhere, flat or not.
         Sweep("sharpen", 21,
