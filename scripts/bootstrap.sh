@@ -25,7 +25,7 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 # A private prefix keeps the user's own Wine setup out of our tests and vice versa.
-if [ ! -f "$prefix_dir/.nyra-ready" ]; then
+if [ ! -f "$prefix_dir/.nyra-ready-2" ]; then
     mkdir -p "$prefix_dir"
     prefix_abs=$(cd "$prefix_dir" && pwd)
     export WINEPREFIX="$prefix_abs" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -34,6 +34,8 @@ if [ ! -f "$prefix_dir/.nyra-ready" ]; then
     /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null || true
     # Without a window manager every dialog takes ~2 s to close unless X11 windows are unmanaged.
     /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
+    # A crash in a test must end that test program, not wait for a debugger nobody attaches.
+    /usr/lib/wine/wine64 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d false /f >/dev/null 2>&1 </dev/null
     wineserver -w 2>/dev/null || true
-    touch "$prefix_dir/.nyra-ready"
+    touch "$prefix_dir/.nyra-ready-2"
 fi

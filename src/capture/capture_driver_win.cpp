@@ -209,9 +209,11 @@ static void* CaptureWithSensor()
         return nullptr;
     }
     DWORD threadId = 0;
+    PinWorkerModules(job, reinterpret_cast<const void*>(Vendor.USB_OpenDevice));
     HANDLE thread = CreateThread(nullptr, 0, CaptureThreadMain, job, 0, &threadId);
     if (!thread) {
         LogTrace("   CreateThread failed (%lu) -> inline capture (UI may block)", GetLastError());
+        UnpinWorkerModules(job);
         CaptureWorkerGuarded(job);
         return FinishJob(job);
     }

@@ -24,6 +24,10 @@ struct CaptureJob {
     std::atomic<int32_t> abandoned;    // JobHandover
     std::atomic<uint8_t> crashed;      // the guard caught a fault inside the worker
     intptr_t device;                   // the vendor handle this worker opened or reused
+    // References on the plug-in and the vendor library held by the worker thread for as long as
+    // it runs, so an abandoned worker that returns late never runs in unmapped code (HMODULEs).
+    void* selfPin;
+    void* vendorPin;
 };
 
 CaptureJob* NewCaptureJob();
@@ -34,6 +38,10 @@ void FreeCaptureJob(CaptureJob* job);
 uint32_t CaptureWorker(CaptureJob* job);
 // CaptureWorker under the fault guard: a fault ends the capture without a DIB.
 uint32_t CaptureWorkerGuarded(CaptureJob* job);
+// Takes the worker thread's references on the plug-in and on the module of vendorEntry before
+// the thread starts; the thread drops them when it ends. Unpin undoes it when no thread started.
+void PinWorkerModules(CaptureJob* job, const void* vendorEntry);
+void UnpinWorkerModules(CaptureJob* job);
 // Thread entry: runs the guarded worker, then hands the job over (see JobHandover).
 unsigned long NYRA_STDCALL CaptureThreadMain(void* job);
 

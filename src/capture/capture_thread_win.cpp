@@ -59,14 +59,50 @@ uint32_t CaptureWorkerGuarded(CaptureJob* job)
     return 0;
 }
 
+// A reference on the module holding address, or null for the program itself (which cannot
+// be unloaded under the thread anyway).
+static HMODULE PinModule(const void* address)
+{
+    HMODULE module = nullptr;
+    if (!address || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, static_cast<LPCWSTR>(address), &module))
+        return nullptr;
+    if (module == GetModuleHandleW(nullptr)) {
+        FreeLibrary(module);
+        return nullptr;
+    }
+    return module;
+}
+
+void PinWorkerModules(CaptureJob* job, const void* vendorEntry)
+{
+    job->selfPin = PinModule(reinterpret_cast<const void*>(&CaptureThreadMain));
+    job->vendorPin = PinModule(vendorEntry);
+}
+
+void UnpinWorkerModules(CaptureJob* job)
+{
+    if (job->vendorPin)
+        FreeLibrary(static_cast<HMODULE>(job->vendorPin));
+    if (job->selfPin)
+        FreeLibrary(static_cast<HMODULE>(job->selfPin));
+    job->vendorPin = job->selfPin = nullptr;
+}
+
 unsigned long NYRA_STDCALL CaptureThreadMain(void* param)
 {
     CaptureJob* job = static_cast<CaptureJob*>(param);
+    HMODULE selfPin = static_cast<HMODULE>(job->selfPin);
+    HMODULE vendorPin = static_cast<HMODULE>(job->vendorPin);
     uint32_t result = CaptureWorkerGuarded(job);
+    // After this exchange the job may already be freed by the driver: only locals from here on.
     if (job->abandoned.exchange(kJobWorkerDone) == kJobAbandoned) {
         LogAlways("   abandoned capture worker finally exited -> releasing its job");
         FreeCaptureJob(job);
         StuckWorkerCount.fetch_sub(1);
     }
+    if (vendorPin)
+        FreeLibrary(vendorPin);
+    if (selfPin)
+        FreeLibraryAndExitThread(selfPin, result);
     return result;
 }

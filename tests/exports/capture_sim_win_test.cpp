@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <thread>
 
 #include "exports/plugin_host.h"
@@ -218,6 +219,24 @@ TEST(CaptureWithSimulator, ReadIgnoringAbortAndCloseIsAbandonedThenReloaded)
     EXPECT_TRUE(Contains(host.logText(), "   previous capture was abandoned -> reloading the vendor SDK to clear its state"));
     ASSERT_NE(dib, nullptr) << host.errorText();
     GlobalFree(dib);
+}
+
+TEST(CaptureWithSimulator, HostUnloadsWhileAnAbandonedWorkerIsStillBlocked)
+{
+    PluginHost host;
+    SimDevices sim(host, "read=stuck\n");
+    host.setDevicesDir(sim.devices());
+    host.storeSettings(5, false);
+    EXPECT_EQ(host.capture16(1, 1), nullptr);
+    host.unload();
+    // The worker still sits in the library's read; when it returns it must find its code (and
+    // the library's) still mapped.
+    sim.release();
+    std::regex returned("HPK_GetXrayCorrectionImage h=0x[0-9A-F]+ -> ");
+    for (int i = 0; i < 100 && !std::regex_search(sim.calls(), returned); i++)
+        Sleep(50);
+    EXPECT_TRUE(std::regex_search(sim.calls(), returned)) << sim.calls();
+    Sleep(300);  // the worker's own ending runs after the read returned; the process survives it
 }
 
 }  // namespace

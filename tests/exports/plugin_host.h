@@ -15,6 +15,8 @@ public:
     PluginHost();
     ~PluginHost();
     bool loaded() const { return module_ != nullptr; }
+    // Unloads the plug-in as a host does at exit (the destructor does it otherwise).
+    void unload();
     HMODULE module() const { return module_; }
     const TempDir& dir() const { return dir_; }
     std::string logText() const { return ReadFileText(dir_.file("NyraSED.log")); }

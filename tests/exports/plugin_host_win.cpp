@@ -22,8 +22,14 @@ PluginHost::PluginHost()
 
 PluginHost::~PluginHost()
 {
+    unload();
+}
+
+void PluginHost::unload()
+{
     if (module_)
         FreeLibrary(module_);
+    module_ = nullptr;
 }
 
 void PluginHost::setDevicesDir(const std::string& path)
