@@ -7,6 +7,7 @@
 #include <functional>
 #include <regex>
 #include <thread>
+#include <vector>
 
 #include "exports/plugin_host.h"
 #include "exports/sim_devices.h"
@@ -76,6 +77,9 @@ TEST(CaptureWithSimulator, DeliversTheSensorFrame)
     std::string log = host.logText();
     EXPECT_TRUE(Contains(log, "   REAL CAPTURE OK: 2217800 px (1300x1706) -> DIB HGLOBAL=")) << log;
     EXPECT_TRUE(Contains(log, "   -> returning REAL image handle ")) << log;
+    // Texts reach the log as the host's 8-bit code page: the dash is the single byte 0x97.
+    EXPECT_TRUE(Contains(log, "<< returned too fast \x97 likely NOT X-ray-triggered")) << log;
+    EXPECT_FALSE(Contains(log, "\xE2\x80\x94"));
 
     // The default settings close the sensor after each capture; the next one opens it again.
     HGLOBAL again = host.capture16(3, 5);
@@ -192,9 +196,21 @@ TEST(CaptureWithSimulator, ReadIgnoringAbortAndCloseIsAbandonedThenReloaded)
     SimDevices sim(host, "read=stuck\n");
     host.setDevicesDir(sim.devices());
     host.storeSettings(5, false);  // logging off: the abandonment is written all the same
+    std::vector<std::string> lines;
+    Dispatched look(10500, [&] {  // after the forced close, before the abandonment
+        HWND status = FindWindowA(nullptr, "Capture Digital X-ray");
+        int count = status ? (int)SendDlgItemMessageA(status, 1492, LB_GETCOUNT, 0, 0) : 0;
+        for (int i = 0; i < count; i++) {
+            char line[128] = "";
+            SendDlgItemMessageA(status, 1492, LB_GETTEXT, i, (LPARAM)line);
+            lines.push_back(line);
+        }
+    });
     DWORD start = GetTickCount();
     EXPECT_EQ(host.capture16(1, 1), nullptr);
     DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(lines, (std::vector<std::string>{"Initializing hardware ...", "System ready", "Timed out waiting for X-ray.",
+                                               "Releasing sensor ..."}));
     EXPECT_GE(elapsed, 11000u);
     EXPECT_LT(elapsed, 15000u);
     EXPECT_EQ(host.errorText(), "The sensor stopped responding and was released.  Re-arm to try again (if it "
