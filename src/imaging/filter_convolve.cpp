@@ -7,6 +7,8 @@
 // Smooth is an exact integer box sum. The sums follow a different order from a row-by-row
 // loop, which can move a result across a rounding boundary only when the exact sum lies
 // within a few ulps of x.5.
+// Gaussian Blur and Sharpen write back in place through row bands (filter_bands.h) instead of
+// a second image-sized block; the result is the same.
 // Failure: without the output block, the weights or the working rows, the image is unchanged.
 #include "imaging/filter_convolve.h"
 
@@ -15,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "imaging/filter_bands.h"
 #include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
 
@@ -76,16 +79,13 @@ void BuildRadialKernel(int32_t n, const double* weights, RadialKernel* k)
     }
 }
 
-struct RadialJob {
-    const RadialKernel* kernel;
-    const uint16_t* padded;  // edge-replicated source, rows of pw
-    int32_t pw;
-    int32_t width;
-    uint16_t* dst;
-    std::atomic<bool> failed{false};
-};
-
 constexpr int32_t kBlock = 32;  // pixels whose sums stay in registers across all groups
+
+size_t RadialVrowBytes(int32_t h, int32_t width)
+{
+    size_t bytes = (size_t)(h + 1) * ((size_t)width + 2 * h + kBlock) * sizeof(int32_t);
+    return (bytes + 63) & ~(size_t)63;
+}
 
 // One block of kBlock output pixels starting at column x0. v[a] points at the vertical pair
 // sums for row offset a (v[0] the middle row), already shifted by h so that v[a][x] is the
@@ -128,77 +128,82 @@ NYRA_ALWAYS_INLINE void RadialBlock(const RadialKernel& k, int32_t* const* v, in
         out[i] = acc[i];
 }
 
-// vrows holds h + 1 rows of rowLength int32 (the padded width plus a block of slack, so the
-// last block may read past the image); acc holds width + kBlock doubles.
-NYRA_ALWAYS_INLINE void RadialRowsBody(RadialJob* job, int32_t y0, int32_t y1, int32_t* vrows,
-                                       size_t rowLength, double* acc)
+// Vertical pair sums of one output row into padded columns (edge columns repeated):
+// v[0] is the middle row, v[a] the rows a above and a below added.
+NYRA_ALWAYS_INLINE void VerticalPairs(const FilterBand& band, int32_t y, int32_t h,
+                                      int32_t* const* v)
 {
-    const RadialKernel& k = *job->kernel;
-    const int32_t h = k.h, pw = job->pw, w = job->width;
+    const int32_t w = band.width;
+    for (int32_t a = 0; a <= h; a++) {
+        const uint16_t* __restrict up = band.Row(y - a);
+        const uint16_t* __restrict dn = band.Row(y + a);
+        int32_t* __restrict va = v[a];  // va[x] is column x; valid from -h to w + h - 1
+        if (a == 0) {
+            for (int32_t x = 0; x < w; x++)
+                va[x] = up[x];
+        } else {
+            for (int32_t x = 0; x < w; x++)
+                va[x] = (int32_t)up[x] + (int32_t)dn[x];
+        }
+        for (int32_t x = -h; x < 0; x++)
+            va[x] = va[0];
+        for (int32_t x = w; x < w + h; x++)
+            va[x] = va[w - 1];
+    }
+}
+
+// scratch: h + 1 rows of rowLength int32 (the padded width plus a block of slack, so the last
+// block may read past the image), then width + kBlock doubles.
+NYRA_ALWAYS_INLINE void RadialRowsBody(const RadialKernel& k, FilterBand& band, uint8_t* scratch)
+{
+    const int32_t h = k.h, w = band.width;
+    const size_t rowLength = (size_t)w + 2 * h + kBlock;
+    int32_t* vrows = reinterpret_cast<int32_t*>(scratch);
+    double* acc = reinterpret_cast<double*>(scratch + RadialVrowBytes(h, w));
+    // The slack past the padded width only feeds pixels that are never written out.
+    memset(vrows, 0, (size_t)(h + 1) * rowLength * sizeof(int32_t));
     int32_t* v[kMaxHalf + 1];
     for (int32_t a = 0; a <= h; a++)
         v[a] = vrows + (size_t)a * rowLength + h;
-    for (int32_t y = y0; y < y1; y++) {
-        const uint16_t* c = job->padded + (size_t)(y + h) * pw;
-        {
-            int32_t* __restrict v0 = vrows;
-            for (int32_t x = 0; x < pw; x++)
-                v0[x] = c[x];
-        }
-        for (int32_t a = 1; a <= h; a++) {
-            const uint16_t* __restrict up = c - (size_t)a * pw;
-            const uint16_t* __restrict dn = c + (size_t)a * pw;
-            int32_t* __restrict va = vrows + (size_t)a * rowLength;
-            for (int32_t x = 0; x < pw; x++)
-                va[x] = (int32_t)up[x] + (int32_t)dn[x];
-        }
+    for (int32_t y = band.y0; y < band.y1; y++) {
+        VerticalPairs(band, y, h, v);
         for (int32_t x0 = 0; x0 < w; x0 += kBlock)
             RadialBlock(k, v, x0, acc + x0);
-        uint16_t* out = job->dst + (size_t)y * w;
+        uint16_t* out = band.OutRow(y);
         for (int32_t x = 0; x < w; x++)
             out[x] = RoundClamp(acc[x]);
+        band.RowDone(y);
     }
 }
 
-void RadialRowsBase(RadialJob* job, int32_t y0, int32_t y1, int32_t* v, size_t len, double* acc)
+void RadialRowsBase(const RadialKernel& k, FilterBand& band, uint8_t* scratch)
 {
-    RadialRowsBody(job, y0, y1, v, len, acc);
+    RadialRowsBody(k, band, scratch);
 }
 
-NYRA_TARGET_AVX2 void RadialRowsAvx2(RadialJob* job, int32_t y0, int32_t y1, int32_t* v,
-                                     size_t len, double* acc)
+NYRA_TARGET_AVX2 void RadialRowsAvx2(const RadialKernel& k, FilterBand& band, uint8_t* scratch)
 {
-    RadialRowsBody(job, y0, y1, v, len, acc);
+    RadialRowsBody(k, band, scratch);
 }
 
-NYRA_TARGET_AVX512 void RadialRowsAvx512(RadialJob* job, int32_t y0, int32_t y1, int32_t* v,
-                                         size_t len, double* acc)
+NYRA_TARGET_AVX512 void RadialRowsAvx512(const RadialKernel& k, FilterBand& band,
+                                         uint8_t* scratch)
 {
-    RadialRowsBody(job, y0, y1, v, len, acc);
+    RadialRowsBody(k, band, scratch);
 }
 
-void RadialBand(void* context, int32_t y0, int32_t y1)
+void RadialBand(void* context, FilterBand& band, uint8_t* scratch)
 {
-    RadialJob* job = static_cast<RadialJob*>(context);
-    const int32_t h = job->kernel->h;
-    const size_t rowLength = (size_t)job->pw + kBlock;
-    FilterBuffer<int32_t> vrows((size_t)(h + 1) * rowLength);
-    FilterBuffer<double> acc((size_t)job->width + kBlock);
-    if (!vrows || !acc) {
-        job->failed.store(true);
-        return;
-    }
-    // The slack past the padded width only feeds pixels that are never written out.
-    memset(vrows.data(), 0, (size_t)(h + 1) * rowLength * sizeof(int32_t));
+    const RadialKernel& k = *static_cast<const RadialKernel*>(context);
     switch (SimdLevel()) {
-    case 2: RadialRowsAvx512(job, y0, y1, vrows.data(), rowLength, acc.data()); break;
-    case 1: RadialRowsAvx2(job, y0, y1, vrows.data(), rowLength, acc.data()); break;
-    default: RadialRowsBase(job, y0, y1, vrows.data(), rowLength, acc.data()); break;
+    case 2: RadialRowsAvx512(k, band, scratch); break;
+    case 1: RadialRowsAvx2(k, band, scratch); break;
+    default: RadialRowsBase(k, band, scratch); break;
     }
 }
 
 // dst = src convolved with an n x n kernel whose weights depend only on the distance from the
-// middle. False (dst untouched) without memory.
+// middle; dst may be src. False (dst untouched) without memory.
 bool RadialConvolve(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
                     int32_t n, const double* weights)
 {
@@ -207,19 +212,8 @@ bool RadialConvolve(const uint16_t* src, uint16_t* dst, int32_t width, int32_t h
         return false;
     BuildRadialKernel(n, weights, kernel.data());
     const int32_t h = n / 2;
-    FilterBuffer<uint16_t> padded(0);
-    uint16_t* p = MakePaddedCopy(src, width, height, h);
-    if (!p)
-        return false;
-    RadialJob job;
-    job.kernel = kernel.data();
-    job.padded = p;
-    job.pw = width + 2 * h;
-    job.width = width;
-    job.dst = dst;
-    ForEachRowBand(height, 32, RadialBand, &job);
-    free(p);
-    return !job.failed.load();
+    size_t scratch = RadialVrowBytes(h, width) + ((size_t)width + kBlock) * sizeof(double);
+    return RunFilterBands(src, dst, width, height, h, 32, scratch, RadialBand, kernel.data());
 }
 
 // Smooth: exact integer window sums (vertical running column sums, then a horizontal slide).
@@ -345,7 +339,8 @@ bool GaussianBlurInto(const uint16_t* src, uint16_t* dst, int32_t width, int32_t
     FilterBuffer<double> weights(n > 0 ? (size_t)n * n : 0);
     if (!weights || !GaussianBlurWeights(mask, weights.data(), &n) ||
         !RadialConvolve(src, dst, width, height, n, weights.data())) {
-        memcpy(dst, src, count * sizeof(uint16_t));
+        if (dst != src)
+            memcpy(dst, src, count * sizeof(uint16_t));
         return false;
     }
     return true;
@@ -353,12 +348,9 @@ bool GaussianBlurInto(const uint16_t* src, uint16_t* dst, int32_t width, int32_t
 
 void GaussianBlur(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)
 {
-    size_t count = PixelCount(width, height);
-    if (!pixels || count == 0)
-        return;
-    ThroughSecondBlock(pixels, count, [&](uint16_t* out) {
-        return GaussianBlurInto(pixels, out, width, height, mask);
-    });
+    // In place: the bands write each finished row back once no later row needs its input.
+    if (pixels)
+        GaussianBlurInto(pixels, pixels, width, height, mask);
 }
 
 void SharpenFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask, int32_t level)
@@ -367,12 +359,10 @@ void SharpenFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask
     int32_t n = NormaliseMask(mask);
     if (!pixels || count == 0 || n == 0)
         return;
-    ThroughSecondBlock(pixels, count, [&](uint16_t* out) {
-        FilterBuffer<double> weights((size_t)n * n);
-        if (!weights || !SharpenWeights(mask, level, weights.data(), &n))
-            return false;
-        return RadialConvolve(pixels, out, width, height, n, weights.data());
-    });
+    FilterBuffer<double> weights((size_t)n * n);
+    if (!weights || !SharpenWeights(mask, level, weights.data(), &n))
+        return;
+    RadialConvolve(pixels, pixels, width, height, n, weights.data());
 }
 
 void SmoothFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)

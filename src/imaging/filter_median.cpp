@@ -15,6 +15,7 @@
 #include <cstring>
 #include <utility>
 
+#include "imaging/filter_bands.h"
 #include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
 
@@ -82,61 +83,79 @@ void BuildMedianNetwork(int32_t inputs, Network* net)
         net->c[i] = kept[count - 1 - i];
 }
 
-struct NetworkJob {
-    const Network* net;
-    const uint16_t* padded;
-    int32_t pw, width, n;
-    uint16_t* dst;
+struct MedianJob {
+    int32_t n;
+    int32_t simd;
+    Network net;  // masks 3 and 5: the table form for rows narrower than one vector
 };
 
-NYRA_ALWAYS_INLINE void NetworkRowsBody(NetworkJob* job, int32_t y0, int32_t y1, uint16_t* wires)
-{
-    const Network& net = *job->net;
-    const int32_t n = job->n, pw = job->pw, w = job->width;
-    for (int32_t i = net.inputs; i < net.wires; i++)
-        std::fill(wires + (size_t)i * kChunk, wires + (size_t)(i + 1) * kChunk, (uint16_t)65535);
-    for (int32_t y = y0; y < y1; y++) {
-        for (int32_t x0 = 0; x0 < w; x0 += kChunk) {
-            const int32_t len = std::min(kChunk, w - x0);
-            for (int32_t i = 0; i < n; i++) {
-                const uint16_t* row = job->padded + (size_t)(y + i) * pw + x0;
-                for (int32_t j = 0; j < n; j++)
-                    memcpy(wires + (size_t)(i * n + j) * kChunk, row + j, len * sizeof(uint16_t));
-            }
-            for (int32_t k = 0; k < net.count; k++) {
-                const Comparator c = net.c[k];
-                uint16_t* __restrict a = wires + (size_t)c.lo * kChunk;
-                uint16_t* __restrict b = wires + (size_t)c.hi * kChunk;
-                if (c.keepLo && c.keepHi) {
-                    for (int32_t x = 0; x < kChunk; x++) {
-                        uint16_t lo = std::min(a[x], b[x]), hi = std::max(a[x], b[x]);
-                        a[x] = lo;
-                        b[x] = hi;
-                    }
-                } else if (c.keepLo) {
-                    for (int32_t x = 0; x < kChunk; x++)
-                        a[x] = std::min(a[x], b[x]);
-                } else {
-                    for (int32_t x = 0; x < kChunk; x++)
-                        b[x] = std::max(a[x], b[x]);
-                }
-            }
-            memcpy(job->dst + (size_t)y * w + x0, wires + (size_t)net.output * kChunk,
-                   len * sizeof(uint16_t));
+// The padded input rows y - h .. y + h of a band: a ring of n rows, each w + 2h wide with the
+// edge columns repeated, refilled one row per output row.
+struct PaddedWindow {
+    uint16_t* ring;
+    int32_t n, h, pw, base;
+    const uint16_t* rows[kLargestFilterMask];
+
+    void Fill(const FilterBand& band, int32_t r)
+    {
+        uint16_t* slot = ring + (size_t)((r - base) % n) * pw;
+        const uint16_t* src = band.Row(r);
+        const int32_t w = band.width;
+        memcpy(slot + h, src, (size_t)w * sizeof(uint16_t));
+        for (int32_t x = 0; x < h; x++) {
+            slot[x] = src[0];
+            slot[h + w + x] = src[w - 1];
         }
     }
-}
+    void Start(const FilterBand& band)
+    {
+        base = band.y0 - h;
+        for (int32_t r = band.y0 - h; r <= band.y0 + h; r++)
+            Fill(band, r);
+    }
+    void Point(int32_t y)
+    {
+        for (int32_t i = 0; i < n; i++)
+            rows[i] = ring + (size_t)((y - h + i - base) % n) * pw;
+    }
+};
 
-void NetworkRowsBase(NetworkJob* job, int32_t y0, int32_t y1, uint16_t* wires)
+// ---- selection network, table form ------------------------------------------------------
+
+NYRA_ALWAYS_INLINE void NetworkRowBody(const Network& net, const PaddedWindow& win, int32_t w,
+                                       uint16_t* out, uint16_t* wires)
 {
-    NetworkRowsBody(job, y0, y1, wires);
+    const int32_t n = win.n;
+    for (int32_t i = net.inputs; i < net.wires; i++)
+        std::fill(wires + (size_t)i * kChunk, wires + (size_t)(i + 1) * kChunk, (uint16_t)65535);
+    for (int32_t x0 = 0; x0 < w; x0 += kChunk) {
+        const int32_t len = std::min(kChunk, w - x0);
+        for (int32_t i = 0; i < n; i++) {
+            const uint16_t* row = win.rows[i] + x0;
+            for (int32_t j = 0; j < n; j++)
+                memcpy(wires + (size_t)(i * n + j) * kChunk, row + j, len * sizeof(uint16_t));
+        }
+        for (int32_t k = 0; k < net.count; k++) {
+            const Comparator c = net.c[k];
+            uint16_t* __restrict a = wires + (size_t)c.lo * kChunk;
+            uint16_t* __restrict b = wires + (size_t)c.hi * kChunk;
+            if (c.keepLo && c.keepHi) {
+                for (int32_t x = 0; x < kChunk; x++) {
+                    uint16_t lo = std::min(a[x], b[x]), hi = std::max(a[x], b[x]);
+                    a[x] = lo;
+                    b[x] = hi;
+                }
+            } else if (c.keepLo) {
+                for (int32_t x = 0; x < kChunk; x++)
+                    a[x] = std::min(a[x], b[x]);
+            } else {
+                for (int32_t x = 0; x < kChunk; x++)
+                    b[x] = std::max(a[x], b[x]);
+            }
+        }
+        memcpy(out + x0, wires + (size_t)net.output * kChunk, len * sizeof(uint16_t));
+    }
 }
-
-NYRA_TARGET_AVX2 void NetworkRowsAvx2(NetworkJob* job, int32_t y0, int32_t y1, uint16_t* wires)
-{
-    NetworkRowsBody(job, y0, y1, wires);
-}
-
 
 // ---- fixed networks in vector registers -------------------------------------------------
 // The same pruned Batcher networks for 9 and 25 inputs, written out as constants so that every
@@ -202,12 +221,12 @@ NYRA_ALWAYS_INLINE void RunNetwork(V* w, std::index_sequence<K...>)
 
 // Medians of the n x n windows of output pixels x0 .. x0 + lanes - 1 of one row.
 template <typename V, int32_t N>
-NYRA_ALWAYS_INLINE void MedianVector(const uint16_t* top, int32_t pw, uint16_t* out)
+NYRA_ALWAYS_INLINE void MedianVector(const uint16_t* const* rows, int32_t x0, uint16_t* out)
 {
     V w[N * N];
     for (int32_t i = 0; i < N; i++)
         for (int32_t j = 0; j < N; j++)
-            memcpy(&w[i * N + j], top + (size_t)i * pw + j, sizeof(V));
+            memcpy(&w[i * N + j], rows[i] + x0 + j, sizeof(V));
     if (N == 3) {
         RunNetwork<V, kMedian9>(w, std::make_index_sequence<sizeof(kMedian9) / sizeof(Exchange)>());
         memcpy(out, &w[kMedian9Output], sizeof(V));
@@ -217,24 +236,19 @@ NYRA_ALWAYS_INLINE void MedianVector(const uint16_t* top, int32_t pw, uint16_t* 
     }
 }
 
-// Rows y0..y1-1 by whole vectors; the last vector of a row overlaps the one before it.
-// Returns false when the row is narrower than one vector (the caller uses the chunk path).
+// One row by whole vectors; the last vector of a row overlaps the one before it. False when
+// the row is narrower than one vector (the table form runs instead).
 template <typename V, int32_t N>
-NYRA_ALWAYS_INLINE bool VectorRowsBody(const NetworkJob* job, int32_t y0, int32_t y1)
+NYRA_ALWAYS_INLINE bool VectorRowBody(const PaddedWindow& win, int32_t w, uint16_t* out)
 {
     constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
-    const int32_t w = job->width, pw = job->pw;
     if (w < lanes)
         return false;
-    for (int32_t y = y0; y < y1; y++) {
-        const uint16_t* top = job->padded + (size_t)y * pw;
-        uint16_t* out = job->dst + (size_t)y * w;
-        int32_t x0 = 0;
-        for (; x0 + lanes <= w; x0 += lanes)
-            MedianVector<V, N>(top + x0, pw, out + x0);
-        if (x0 < w)
-            MedianVector<V, N>(top + (w - lanes), pw, out + (w - lanes));
-    }
+    int32_t x0 = 0;
+    for (; x0 + lanes <= w; x0 += lanes)
+        MedianVector<V, N>(win.rows, x0, out + x0);
+    if (x0 < w)
+        MedianVector<V, N>(win.rows, w - lanes, out + (w - lanes));
     return true;
 }
 
@@ -242,122 +256,137 @@ typedef uint16_t Lanes8 __attribute__((vector_size(16)));
 typedef uint16_t Lanes16 __attribute__((vector_size(32)));
 typedef uint16_t Lanes32 __attribute__((vector_size(64)));
 
-bool VectorRowsBase(const NetworkJob* job, int32_t y0, int32_t y1)
+bool VectorRowBase(const PaddedWindow& win, int32_t w, uint16_t* out)
 {
-    return job->n == 3 ? VectorRowsBody<Lanes8, 3>(job, y0, y1)
-                       : VectorRowsBody<Lanes8, 5>(job, y0, y1);
+    return win.n == 3 ? VectorRowBody<Lanes8, 3>(win, w, out) : VectorRowBody<Lanes8, 5>(win, w, out);
 }
 
-NYRA_TARGET_AVX2 bool VectorRowsAvx2(const NetworkJob* job, int32_t y0, int32_t y1)
+NYRA_TARGET_AVX2 bool VectorRowAvx2(const PaddedWindow& win, int32_t w, uint16_t* out)
 {
-    return job->n == 3 ? VectorRowsBody<Lanes16, 3>(job, y0, y1)
-                       : VectorRowsBody<Lanes16, 5>(job, y0, y1);
+    return win.n == 3 ? VectorRowBody<Lanes16, 3>(win, w, out)
+                      : VectorRowBody<Lanes16, 5>(win, w, out);
 }
 
-NYRA_TARGET_AVX512 bool VectorRowsAvx512(const NetworkJob* job, int32_t y0, int32_t y1)
+NYRA_TARGET_AVX512 bool VectorRowAvx512(const PaddedWindow& win, int32_t w, uint16_t* out)
 {
-    return job->n == 3 ? VectorRowsBody<Lanes32, 3>(job, y0, y1)
-                       : VectorRowsBody<Lanes32, 5>(job, y0, y1);
+    return win.n == 3 ? VectorRowBody<Lanes32, 3>(win, w, out)
+                      : VectorRowBody<Lanes32, 5>(win, w, out);
 }
 
-void NetworkBand(void* context, int32_t y0, int32_t y1)
+void NetworkRow(const MedianJob& job, const PaddedWindow& win, int32_t w, uint16_t* out,
+                uint16_t* wires)
 {
-    NetworkJob* job = static_cast<NetworkJob*>(context);
-    bool done = false;
-    switch (SimdLevel()) {
-    case 2: done = VectorRowsAvx512(job, y0, y1); break;
-    case 1: done = VectorRowsAvx2(job, y0, y1); break;
-    default: done = VectorRowsBase(job, y0, y1); break;
-    }
-    if (done)
-        return;
-    // Narrow images: the same network read from a table, a chunk of pixels at a time.
-    // Fixed size: the wires of one chunk live on the stack, no allocation can fail here.
-    alignas(64) uint16_t wires[kMaxNetworkInputs * kChunk];
-    if (UseAvx2())
-        NetworkRowsAvx2(job, y0, y1, wires);
-    else
-        NetworkRowsBase(job, y0, y1, wires);
+    bool done = job.simd == 2 ? VectorRowAvx512(win, w, out)
+              : job.simd == 1 ? VectorRowAvx2(win, w, out)
+                              : VectorRowBase(win, w, out);
+    if (!done)
+        NetworkRowBody(job.net, win, w, out, wires);
 }
 
 // ---- sliding histogram ------------------------------------------------------------------
+// Window counts fit 16 bits (n*n <= 255*255). The counters start at zero and each row takes
+// its last window out again, so they are zero between rows.
 
-struct HistogramJob {
-    const uint16_t* padded;
-    int32_t pw, width, n;
-    uint16_t* dst;
-    std::atomic<bool> failed{false};
-};
-
-void HistogramBand(void* context, int32_t y0, int32_t y1)
+void HistogramRow(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* fine,
+                  uint32_t* coarse)
 {
-    HistogramJob* job = static_cast<HistogramJob*>(context);
-    const int32_t n = job->n, pw = job->pw, w = job->width;
-    // Window counts fit 16 bits: n*n <= 255*255.
-    FilterBuffer<uint16_t> fineBuffer(65536);
-    FilterBuffer<uint32_t> coarseBuffer(256);
-    if (!fineBuffer || !coarseBuffer) {
-        job->failed.store(true);
-        return;
-    }
-    uint16_t* fine = fineBuffer.data();
-    uint32_t* coarse = coarseBuffer.data();
+    const int32_t n = win.n;
     const int32_t k = n * n / 2;  // index of the median in the sorted window
-    // Cleared once; each row takes its last window out again instead of clearing 128 KB.
-    memset(fine, 0, 65536 * sizeof(uint16_t));
-    memset(coarse, 0, 256 * sizeof(uint32_t));
-    for (int32_t y = y0; y < y1; y++) {
-        const uint16_t* top = job->padded + (size_t)y * pw;
-        for (int32_t i = 0; i < n; i++) {
-            for (int32_t j = 0; j < n; j++) {
-                uint16_t v = top[(size_t)i * pw + j];
-                fine[v]++;
-                coarse[v >> 8]++;
+    for (int32_t i = 0; i < n; i++) {
+        for (int32_t j = 0; j < n; j++) {
+            uint16_t v = win.rows[i][j];
+            fine[v]++;
+            coarse[v >> 8]++;
+        }
+    }
+    // less = number of window values below med.
+    int32_t med = 0, less = 0;
+    for (int32_t x = 0; x < w; x++) {
+        if (x > 0) {
+            for (int32_t i = 0; i < n; i++) {
+                const uint16_t* r = win.rows[i] + x;
+                uint16_t gone = r[-1], come = r[n - 1];
+                fine[gone]--;
+                coarse[gone >> 8]--;
+                less -= gone < med;
+                fine[come]++;
+                coarse[come >> 8]++;
+                less += come < med;
             }
         }
-        // less = number of window values below med.
-        int32_t med = 0, less = 0;
-        uint16_t* out = job->dst + (size_t)y * w;
-        for (int32_t x = 0; x < w; x++) {
-            if (x > 0) {
-                for (int32_t i = 0; i < n; i++) {
-                    const uint16_t* r = top + (size_t)i * pw + x;
-                    uint16_t gone = r[-1], come = r[n - 1];
-                    fine[gone]--;
-                    coarse[gone >> 8]--;
-                    less -= gone < med;
-                    fine[come]++;
-                    coarse[come >> 8]++;
-                    less += come < med;
-                }
+        while (less > k) {
+            if ((med & 255) == 0 && med >= 256 && less - (int32_t)coarse[(med >> 8) - 1] > k) {
+                less -= coarse[(med >> 8) - 1];
+                med -= 256;
+                continue;
             }
-            while (less > k) {
-                if ((med & 255) == 0 && med >= 256 && less - (int32_t)coarse[(med >> 8) - 1] > k) {
-                    less -= coarse[(med >> 8) - 1];
-                    med -= 256;
-                    continue;
-                }
-                med--;
-                less -= fine[med];
-            }
-            while (less + fine[med] <= k) {
-                if ((med & 255) == 0 && less + (int32_t)coarse[med >> 8] <= k) {
-                    less += coarse[med >> 8];
-                    med += 256;
-                    continue;
-                }
-                less += fine[med];
-                med++;
-            }
-            out[x] = (uint16_t)med;
+            med--;
+            less -= fine[med];
         }
-        for (int32_t i = 0; i < n; i++) {
-            for (int32_t j = 0; j < n; j++) {
-                uint16_t v = top[(size_t)i * pw + (w - 1) + j];
-                fine[v]--;
-                coarse[v >> 8]--;
+        while (less + fine[med] <= k) {
+            if ((med & 255) == 0 && less + (int32_t)coarse[med >> 8] <= k) {
+                less += coarse[med >> 8];
+                med += 256;
+                continue;
             }
+            less += fine[med];
+            med++;
         }
+        out[x] = (uint16_t)med;
+    }
+    for (int32_t i = 0; i < n; i++) {
+        for (int32_t j = 0; j < n; j++) {
+            uint16_t v = win.rows[i][(w - 1) + j];
+            fine[v]--;
+            coarse[v >> 8]--;
+        }
+    }
+}
+
+// ---- bands ------------------------------------------------------------------------------
+
+size_t Align64(size_t bytes)
+{
+    return (bytes + 63) & ~(size_t)63;
+}
+
+// ring of n padded rows, then the chunk wires (masks 3, 5) or the two histograms.
+size_t MedianScratchBytes(int32_t n, int32_t width)
+{
+    size_t ring = Align64((size_t)n * ((size_t)width + 2 * (n / 2)) * sizeof(uint16_t));
+    if (n <= 5)
+        return ring + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t));
+    return ring + Align64(65536 * sizeof(uint16_t)) + Align64(256 * sizeof(uint32_t));
+}
+
+void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
+{
+    const MedianJob& job = *static_cast<const MedianJob*>(context);
+    const int32_t n = job.n, w = band.width;
+    PaddedWindow win;
+    win.n = n;
+    win.h = n / 2;
+    win.pw = w + 2 * win.h;
+    win.ring = reinterpret_cast<uint16_t*>(scratch);
+    uint8_t* rest = scratch + Align64((size_t)n * win.pw * sizeof(uint16_t));
+    uint16_t* wires = reinterpret_cast<uint16_t*>(rest);
+    uint16_t* fine = reinterpret_cast<uint16_t*>(rest);
+    uint32_t* coarse = reinterpret_cast<uint32_t*>(rest + Align64(65536 * sizeof(uint16_t)));
+    if (n > 5) {
+        memset(fine, 0, 65536 * sizeof(uint16_t));
+        memset(coarse, 0, 256 * sizeof(uint32_t));
+    }
+    win.Start(band);
+    for (int32_t y = band.y0; y < band.y1; y++) {
+        win.Point(y);
+        uint16_t* out = band.OutRow(y);
+        if (n <= 5)
+            NetworkRow(job, win, w, out, wires);
+        else
+            HistogramRow(win, w, out, fine, coarse);
+        band.RowDone(y);
+        if (y + 1 < band.y1)
+            win.Fill(band, y + 1 + win.h);  // replaces row y - h, which no later row reads
     }
 }
 
@@ -384,35 +413,15 @@ void MedianFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)
     int32_t n = NormaliseMask(mask);
     if (!pixels || count == 0 || n == 0)
         return;
-    FilterBuffer<uint16_t> out(count);
-    if (!out)
+    FilterBuffer<MedianJob> job(1);
+    if (!job)
         return;
-    uint16_t* padded = MakePaddedCopy(pixels, width, height, n / 2);
-    if (!padded)
-        return;
-    bool ok = true;
-    if (n <= 5) {
-        FilterBuffer<Network> net(1);
-        if (!net) {
-            ok = false;
-        } else {
-            BuildMedianNetwork(n * n, net.data());
-            NetworkJob job{net.data(), padded, width + 2 * (n / 2), width, n, out.data()};
-            ForEachRowBand(height, 16, NetworkBand, &job);
-        }
-    } else {
-        HistogramJob job;
-        job.padded = padded;
-        job.pw = width + 2 * (n / 2);
-        job.width = width;
-        job.n = n;
-        job.dst = out.data();
-        ForEachRowBand(height, 16, HistogramBand, &job);
-        ok = !job.failed.load();
-    }
-    free(padded);
-    if (ok)
-        memcpy(pixels, out.data(), count * sizeof(uint16_t));
+    job[0].n = n;
+    job[0].simd = SimdLevel();
+    if (n <= 5)
+        BuildMedianNetwork(n * n, &job[0].net);
+    RunFilterBands(pixels, pixels, width, height, n / 2, 16, MedianScratchBytes(n, width),
+                   MedianBand, job.data());
 }
 
 void FastNoiseRemoval(uint16_t* pixels, int32_t width, int32_t height)

@@ -79,25 +79,20 @@ uint16_t* MakePaddedCopy(const uint16_t* src, int32_t width, int32_t height, int
     return out;
 }
 
-void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, RowBandFn body, void* context)
+void ForEachTask(int32_t count, RowBandFn body, void* context)
 {
-    if (rows <= 0)
-        return;
-    int32_t bands = FilterThreadCount();
-    if (minRowsPerBand < 1)
-        minRowsPerBand = 1;
-    bands = std::min(bands, std::max(1, rows / minRowsPerBand));
-    if (bands <= 1) {
-        body(context, 0, rows);
+    count = std::min(count, kMaxThreads);
+    if (count <= 1) {
+        if (count == 1)
+            body(context, 0, 1);
         return;
     }
     Band work[kMaxThreads];
-    for (int32_t b = 0; b < bands; b++)
-        work[b] = Band{body, context, (int32_t)((int64_t)rows * b / bands),
-                       (int32_t)((int64_t)rows * (b + 1) / bands)};
+    for (int32_t b = 0; b < count; b++)
+        work[b] = Band{body, context, b, b + 1};
     std::thread threads[kMaxThreads];
     bool started[kMaxThreads] = {};
-    for (int32_t b = 1; b < bands; b++) {
+    for (int32_t b = 1; b < count; b++) {
         try {
             const Band* band = &work[b];
             threads[b] = std::thread([band] { band->body(band->context, band->begin, band->end); });
@@ -106,13 +101,41 @@ void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, RowBandFn body, void* 
             started[b] = false;
         }
     }
-    body(context, work[0].begin, work[0].end);
-    for (int32_t b = 1; b < bands; b++) {
+    body(context, 0, 1);
+    for (int32_t b = 1; b < count; b++) {
         if (started[b])
             threads[b].join();
         else
-            body(context, work[b].begin, work[b].end);
+            body(context, b, b + 1);
     }
+}
+
+namespace {
+
+struct RowSplit {
+    RowBandFn body;
+    void* context;
+    int32_t rows, bands;
+};
+
+void RunRowSplit(void* context, int32_t index, int32_t)
+{
+    const RowSplit* split = static_cast<const RowSplit*>(context);
+    int32_t begin = (int32_t)((int64_t)split->rows * index / split->bands);
+    int32_t end = (int32_t)((int64_t)split->rows * (index + 1) / split->bands);
+    split->body(split->context, begin, end);
+}
+
+}  // namespace
+
+void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, RowBandFn body, void* context)
+{
+    if (rows <= 0)
+        return;
+    int32_t bands = FilterThreadCount();
+    bands = std::min(bands, std::max(1, rows / std::max(1, minRowsPerBand)));
+    RowSplit split{body, context, rows, bands};
+    ForEachTask(bands, RunRowSplit, &split);
 }
 
 namespace {

@@ -70,6 +70,10 @@ uint16_t* MakePaddedCopy(const uint16_t* src, int32_t width, int32_t height, int
 typedef void (*RowBandFn)(void* context, int32_t begin, int32_t end);
 void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, RowBandFn body, void* context);
 
+// Runs body(context, i, i + 1) for i = 0..count - 1, each on its own thread (task 0 on the
+// calling thread); a task whose thread cannot be started runs on the calling thread.
+void ForEachTask(int32_t count, RowBandFn body, void* context);
+
 // Lambda form of ForEachRowBand.
 template <typename F>
 void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, F& body)

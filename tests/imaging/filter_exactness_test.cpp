@@ -15,6 +15,7 @@
 #include "imaging/filter_convolve.h"
 #include "imaging/filter_median.h"
 #include "imaging/filter_simd.h"
+#include "imaging/filter_support.h"
 #include "imaging/filter_tone.h"
 
 namespace {
@@ -232,3 +233,28 @@ TEST(FilterExactness, ToneFiltersMatchBitForBit)
 }
 
 }  // namespace
+
+// The in-place row bands hand rows over at their borders; any number of bands must give the
+// pixels of one band.
+TEST(FilterExactness, AnyNumberOfBandsGivesTheSamePixels)
+{
+    const ref::Image input = testimg::Frame(150, 301, 12);
+    const std::vector<std::function<void(uint16_t*)>> filters = {
+        [](uint16_t* p) { MedianFilter(p, 150, 301, 5); },
+        [](uint16_t* p) { MedianFilter(p, 150, 301, 21); },
+        [](uint16_t* p) { SharpenFilter(p, 150, 301, 21, 20); },
+        [](uint16_t* p) { GaussianBlur(p, 150, 301, 15); },
+    };
+    for (size_t f = 0; f < filters.size(); f++) {
+        std::vector<uint16_t> one = input.px;
+        SetFilterThreadCount(1);
+        filters[f](one.data());
+        for (int32_t threads : {2, 3, 9}) {
+            std::vector<uint16_t> many = input.px;
+            SetFilterThreadCount(threads);
+            filters[f](many.data());
+            EXPECT_EQ(one, many) << "filter " << f << ", " << threads << " bands";
+        }
+        SetFilterThreadCount(0);
+    }
+}

@@ -1,0 +1,57 @@
+// Row bands for the neighbourhood filters that write their result back into the image as they
+// go, instead of into a second image-sized block: output row y depends on input rows
+// y - halo .. y + halo, so once row y is done, input row y - halo is no longer needed and the
+// output row computed for it can replace it. Each band keeps its finished rows in a ring of
+// halo + 1 rows, and private copies of the halo rows it shares with its neighbours, taken
+// before any band starts writing. The result equals computing every row from the unchanged
+// input into a second block and copying that back, with a fraction of the memory (and none of
+// the page faults of a fresh 9 MB block per filter).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+class FilterBand {
+public:
+    int32_t y0 = 0, y1 = 0;  // output rows of this band
+    int32_t width = 0, height = 0;
+
+    // Input row r, r clamped to the image (edge rows repeat).
+    const uint16_t* Row(int32_t r) const
+    {
+        r = r < 0 ? 0 : (r >= height ? height - 1 : r);
+        if (top_ && r < y0)
+            return top_ + (size_t)(r - topFirst_) * width;
+        if (bottom_ && r >= y1)
+            return bottom_ + (size_t)(r - y1) * width;
+        return src_ + (size_t)r * width;
+    }
+    // Where output row y goes; call RowDone(y) when it is complete, rows in order.
+    uint16_t* OutRow(int32_t y) const
+    {
+        return ring_ ? ring_ + (size_t)(y % ringRows_) * width : dst_ + (size_t)y * width;
+    }
+    void RowDone(int32_t y);
+    void Finish();
+
+private:
+    friend bool RunFilterBands(const uint16_t*, uint16_t*, int32_t, int32_t, int32_t, int32_t,
+                               size_t, void (*)(void*, FilterBand&, uint8_t*), void*);
+    const uint16_t* src_ = nullptr;
+    uint16_t* dst_ = nullptr;
+    uint16_t* top_ = nullptr;     // copies of rows topFirst_ .. y0 - 1
+    uint16_t* bottom_ = nullptr;  // copies of rows y1 .. y1 + halo - 1 (within the image)
+    uint16_t* ring_ = nullptr;    // finished rows not yet written back (in place only)
+    int32_t topFirst_ = 0;
+    int32_t ringRows_ = 0;
+    int32_t halo_ = 0;
+};
+
+typedef void (*FilterBandBody)(void* context, FilterBand& band, uint8_t* scratch);
+
+// Runs body over row bands of the W x H image, on up to FilterThreadCount() threads. Output
+// goes to dst, which may be src itself (then the rows are written back as described above).
+// Every band gets `scratchBytes` of 64-byte aligned working memory. All memory is obtained
+// before any row is written: false means nothing was obtained and dst is untouched.
+bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
+                    int32_t halo, int32_t minRowsPerBand, size_t scratchBytes,
+                    FilterBandBody body, void* context);
