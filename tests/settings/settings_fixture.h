@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "plugin/globals.h"
+#include "plugin/log.h"
 #include "plugin/text.h"
 #include "settings/settings.h"
 #include "settings/settings_file_codec.h"
@@ -62,8 +63,8 @@ protected:
     void SetUp() override
     {
         CopyText(PluginDataDir, sizeof PluginDataDir, data.path().c_str());
+        LogInit(logs.file("NyraSED.log").c_str());  // also prepares the log's lock
         CopyText(LogPath, sizeof LogPath, logs.file("NyraSED.log").c_str());
-        LogReady.store(1);
         LogGate.store(1);
     }
     void TearDown() override
