@@ -3,8 +3,6 @@
 // value in a fixed order and hands the filter list to the catalogue's repair. Neither fails:
 // settings are repaired, never rejected. Flags other than those named below are not
 // normalised (any non-zero value means on).
-#include <cstring>
-
 #include "imaging/filter_catalogue.h"
 #include "plugin/text.h"
 #include "settings/settings.h"
