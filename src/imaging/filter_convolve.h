@@ -1,6 +1,7 @@
 // Weighted-sum neighbourhood filters (types 19..23): Gaussian Blur, Gaussian Edge Enhancement,
-// Laplace Edge Enhancement, Sharpen and Smooth. Each works on a W x H block in place (through
-// a second block) and leaves it unchanged when it cannot get its working memory. Mask sizes
+// Laplace Edge Enhancement, Sharpen and Smooth. Each works on a W x H block in place, every
+// output pixel computed from the unchanged input, and leaves the block unchanged when it cannot
+// get its working memory. Mask sizes
 // below 3 act as 3 and even sizes as the next odd one; sizes above 255 are refused.
 #pragma once
 #include <cstdint>

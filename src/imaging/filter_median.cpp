@@ -1,13 +1,14 @@
 // The n x n median (types 12, 13) and the five-point cross median (type 11).
 // Inputs: a W x H block and a mask size; borders repeat the edge pixel (the cross median
 // instead leaves its one-pixel border as it is). Output: the element at index n*n / 2 of the
-// sorted window, in place through a second block.
+// sorted window, written back in place through row bands (filter_bands.h), which equals
+// computing into a second block from the unchanged input.
 // Method: masks 3 and 5 run a selection network (a sorting network pruned to the comparators
-// the middle output depends on) across a row of pixels at once, so the compiler can use
-// vector min / max; larger masks slide a two-level histogram along each row and track the
+// the middle output depends on) on whole vectors of output pixels, so each exchange is a
+// vector min and max; larger masks slide a two-level histogram along each row and track the
 // median as it moves, which costs O(n) per pixel instead of sorting n*n values.
-// Failure: without the second block, the padded copy or a band's working memory the image is
-// left unchanged.
+// Failure: without a band's working memory the image is left unchanged; the cross median
+// without its copy likewise.
 #include "imaging/filter_median.h"
 
 #include <algorithm>

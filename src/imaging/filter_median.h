@@ -1,6 +1,6 @@
 // Median filters: Fast Noise Removal (type 11, a five-point cross inside the border) and the
-// n x n median of Noise Removal and Despeckle Noise Removal (types 12 and 13). In place through
-// a second block; without memory the image is left unchanged.
+// n x n median of Noise Removal and Despeckle Noise Removal (types 12 and 13). In place, computed
+// from the unchanged input; without memory the image is left unchanged.
 #pragma once
 #include <cstdint>
 

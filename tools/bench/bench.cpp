@@ -16,6 +16,7 @@
 #include "imaging/filter_convolve.h"
 #include "imaging/filter_geometry.h"
 #include "imaging/filter_median.h"
+#include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
 #include "imaging/filter_tone.h"
 
@@ -183,6 +184,16 @@ int main(int argc, char** argv)
         for (const OpenCvTiming& t : OpenCvTimings(frame.data(), w, h, 5)) {
             printf("  opencv %-19s %10.2f %10.2f\n", t.name.c_str(), t.ms1, t.msAll);
             key["opencv_" + t.name + "_" + tag + "_1t"] = t.ms1;
+        }
+        if (tag == 'L') {
+            // The 32-bit plug-in runs the baseline (SSE2) loops.
+            SetFilterThreadCount(1);
+            SetSimdLimit(0);
+            double base = MedianMs(reset, [&] { ApplyFilterChain(&im, chain, chainCount); }, 3);
+            SetSimdLimit(2);
+            SetFilterThreadCount(0);
+            printf("  %-26s %10.2f\n", "chain, baseline SSE2 loops", base);
+            key["chain_L_sse2_1t"] = base;
         }
         free(im.pixels);
         if (tag == 'L') {
