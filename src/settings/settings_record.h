@@ -20,6 +20,10 @@ struct SensorModelParams {
     char correctionDir[kPathChars];  // where SN<serial>.CAL files are looked for
 };
 static_assert(sizeof(SensorModelParams) == 276, "");
+static_assert(offsetof(SensorModelParams, integrationMode) == 0, "");
+static_assert(offsetof(SensorModelParams, startThreshold) == 4, "");
+static_assert(offsetof(SensorModelParams, stopThreshold) == 8, "");
+static_assert(offsetof(SensorModelParams, integrationTimeMs) == 12, "");
 static_assert(offsetof(SensorModelParams, correctionDir) == 16, "");
 
 // Packed to 4 so the record keeps 4-byte alignment inside HostConfigBlob (2052 bytes), whose
