@@ -50,7 +50,7 @@ void RunBand(void* context, int32_t begin, int32_t end)
 
 void* AlignedBlock(size_t bytes, void** base)
 {
-    *base = malloc(bytes + 64);
+    *base = FilterAlloc(bytes + 64);
     if (!*base)
         return nullptr;
     uintptr_t p = ((uintptr_t)*base + 63) & ~(uintptr_t)63;

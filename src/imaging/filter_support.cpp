@@ -39,6 +39,28 @@ int32_t FilterThreadCount()
     return hw == 0 ? 1 : std::min<int32_t>((int32_t)hw, kMaxThreads);
 }
 
+namespace {
+std::atomic<int32_t> AllocationsBeforeFault{-1};
+}
+
+int32_t SetFilterAllocationFault(int32_t skip)
+{
+    return AllocationsBeforeFault.exchange(skip);
+}
+
+void* FilterAlloc(size_t bytes)
+{
+    int32_t left = AllocationsBeforeFault.load(std::memory_order_relaxed);
+    if (left >= 0) {
+        if (left == 0) {
+            AllocationsBeforeFault.store(-1);
+            return nullptr;
+        }
+        AllocationsBeforeFault.store(left - 1);
+    }
+    return malloc(bytes);
+}
+
 int32_t NormaliseMask(int32_t mask)
 {
     if (mask < 3)
@@ -61,7 +83,7 @@ uint16_t* MakePaddedCopy(const uint16_t* src, int32_t width, int32_t height, int
     size_t ph = (size_t)height + 2 * (size_t)pad;
     if (width <= 0 || height <= 0 || pad < 0 || pw > SIZE_MAX / ph / sizeof(uint16_t))
         return nullptr;
-    uint16_t* out = static_cast<uint16_t*>(malloc(pw * ph * sizeof(uint16_t)));
+    uint16_t* out = static_cast<uint16_t*>(FilterAlloc(pw * ph * sizeof(uint16_t)));
     if (!out)
         return nullptr;
     for (int32_t y = 0; y < height; y++) {

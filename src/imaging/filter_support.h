@@ -20,7 +20,14 @@ inline uint16_t RoundClamp(double x)
     return TruncClamp(x + 0.5);
 }
 
-// A block of T from malloc, released at scope end. data() is null when the allocation failed;
+// Every block a filter obtains comes from here: malloc, unless a test has asked for the Nth
+// request to fail (SetFilterAllocationFault).
+void* FilterAlloc(size_t bytes);
+// Test hook: the request after `skip` more successful ones fails, once; -1 turns it off.
+// Returns the previous setting (still >= 0 when the fault has not fired yet).
+int32_t SetFilterAllocationFault(int32_t skip);
+
+// A block of T from FilterAlloc, released at scope end. data() is null when the allocation failed;
 // filters check it and leave the image unchanged. Pixel blocks handed to an Image16 use the
 // same allocator (malloc / free).
 template <typename T>
@@ -29,7 +36,7 @@ public:
     explicit FilterBuffer(size_t count)
     {
         if (count > 0 && count <= (size_t)PTRDIFF_MAX / sizeof(T))
-            data_ = static_cast<T*>(malloc(count * sizeof(T)));
+            data_ = static_cast<T*>(FilterAlloc(count * sizeof(T)));
     }
     ~FilterBuffer() { free(data_); }
     FilterBuffer(const FilterBuffer&) = delete;
