@@ -6,6 +6,9 @@
 // Its command line goes to serialreader_calls.log beside it.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,11 +64,14 @@ int main(int argc, char** argv)
     LogCommandLine();
     SimConfig config = LoadConfig();
 
-    if (argc != 6) {
+    // The records end in CR LF exactly as written.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    if (argc != 5) {
         printf("ERROR|usage: SmsSerialReader \"path\" vid pid \"guid\" all|slot\r\n");
         return 2;
     }
-    const char* selector = argv[5];
+    const char* selector = argv[4];
     switch (config.reader) {
     case ReaderNone:
         return 0;
