@@ -11,6 +11,8 @@
 #include "backend/backend.h"
 #include "capture/capture_job.h"
 #include "capture/capture_plan.h"
+#include "imaging/filter_chain.h"
+#include "imaging/filter_tone.h"
 #include "imaging/image16.h"
 #include "plugin/globals.h"
 #include "plugin/log.h"
@@ -51,12 +53,25 @@ static bool OpenOrReuseSensor(CaptureJob* job, SensorSlot* current)
     return true;
 }
 
-// Clean-up, orientation and statistics of a frame that the sensor delivered.
-static void FinishFrame(uint16_t* pixels, int32_t width, int32_t height, int32_t variant)
+// Filters, clean-up, orientation and statistics of a frame that the sensor delivered. The chain
+// may replace the pixel block and swap the size; the image then holds the new block.
+static void FinishFrame(Image16* image, int32_t variant)
 {
-    // Flat-field correction, exposure classification and the low clip point go here.
-    FillDarkEdgeRuns(pixels, width, height);
-    // The post-capture filter chain goes here.
+    // Flat-field correction and exposure classification go here.
+    size_t count = (size_t)image->width * (size_t)image->height;
+    int32_t low = 0, high = 65535;
+    HistogramClipPoints(image->pixels, count, 0.005, &low, &high);
+    CaptureLowClip.store(low);
+    FillDarkEdgeRuns(image->pixels, image->width, image->height);
+    if (ActiveSettings.applyImageFiltering && ActiveSettings.filterCount > 0) {
+        ApplyFilterChain(image, ActiveSettings.filters, ActiveSettings.filterCount);
+        LogTrace("   applied %d post-capture filter(s) -> %dx%d", (int)ActiveSettings.filterCount, (int)image->width,
+                 (int)image->height);
+    }
+    CaptureLowClip.store(-1);
+
+    uint16_t* pixels = image->pixels;
+    int32_t width = image->width, height = image->height;
     MirrorRows(pixels, width, height);
     if (ActiveSettings.makeCornersBlack)
         BlackenCorners(pixels, width, height, variant);
@@ -131,7 +146,12 @@ uint32_t CaptureWorker(CaptureJob* job)
                  (unsigned)result.minimum, (unsigned)result.maximum, (unsigned)result.mean,
                  ReadNote(result.minimum, result.maximum, elapsed));
 
-        FinishFrame(result.pixels, result.width, result.height, sensor.variant);
+        Image16 image = {result.width, result.height, result.pixels};
+        FinishFrame(&image, sensor.variant);
+        result.pixels = image.pixels;  // FreeCaptureResult releases whichever block survived
+        result.width = image.width;
+        result.height = image.height;
+        result.count = image.width * image.height;
         job->dib = PackDib16(result.width, result.height, result.pixels);
         FormatText(ImageInfoText, sizeof ImageInfoText, "%s  %dx%d  16-bit", SensorName, (int)result.width,
                    (int)result.height);
