@@ -77,6 +77,7 @@ TEST(CaptureWithSimulator, DeliversTheSensorFrame)
     std::string log = host.logText();
     EXPECT_TRUE(Contains(log, "   REAL CAPTURE OK: 2217800 px (1300x1706) -> DIB HGLOBAL=")) << log;
     EXPECT_TRUE(Contains(log, "   -> returning REAL image handle ")) << log;
+    EXPECT_TRUE(Contains(log, "   applied 7 post-capture filter(s) -> 1300x1706")) << log;
     // Texts reach the log as the host's 8-bit code page: the dash is the single byte 0x97.
     EXPECT_TRUE(Contains(log, "<< returned too fast \x97 likely NOT X-ray-triggered")) << log;
     EXPECT_FALSE(Contains(log, "\xE2\x80\x94"));
