@@ -2,11 +2,14 @@
 // for AVX2. Both perform the same IEEE double operations in the same order per pixel (no
 // fused multiply-add), so the pixels never depend on the choice.
 //
-// The AVX2 copies exist only in the native build: 64-bit MinGW cannot realign the stack for
-// spilled 32-byte registers, so there the baseline runs.
+// The wider copies exist in the native build and in the 32-bit plug-in, where GCC realigns
+// the stack of every function that spills a 32- or 64-byte register (-mstackrealign is the
+// MinGW i686 default; the functions open with `and $-64, %esp`). 64-bit MinGW cannot realign
+// under its unwind tables (spills would fault), so the x86_64 Windows build keeps the baseline.
 #pragma once
 
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(_WIN32)
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(__clang__) && \
+    (!defined(_WIN32) || !defined(_WIN64))
 #define NYRA_HAVE_AVX2_PATH 1
 #define NYRA_TARGET_AVX2 __attribute__((target("avx2")))
 #define NYRA_TARGET_AVX512 \
