@@ -11,7 +11,7 @@
 
 namespace {
 
-enum Action { kTerminate, kCancelClick, kCapture, kGroupStart, kGroupEnd };
+enum Action { kTerminate, kCancelClick, kCapture, kGroupStart, kGroupEnd, kRestore };
 
 struct Scheduled {
     Action action;
@@ -25,7 +25,7 @@ bool ParseAction(const std::string& name, Action* action)
         const char* name;
         Action action;
     } kNames[] = {{"terminate", kTerminate}, {"cancel", kCancelClick}, {"capture", kCapture},
-                  {"group-start", kGroupStart}, {"group-end", kGroupEnd}};
+                  {"group-start", kGroupStart}, {"group-end", kGroupEnd}, {"restore", kRestore}};
     for (const auto& n : kNames)
         if (name == n.name) {
             *action = n.action;
@@ -75,6 +75,10 @@ void RunScheduledAction(HWND window, UINT_PTR id)
         }
         case kGroupStart:
             printf("host: SEDGroupStarted() -> %u\n", Plugin.GroupStarted());
+            break;
+        case kRestore:  // bring the minimised status window up, e.g. for a screenshot
+            if (HWND status = FindWindowA(nullptr, "Capture Digital X-ray"))
+                ShowWindow(status, SW_RESTORE);
             break;
         case kGroupEnd:
             Plugin.GroupEnded();
