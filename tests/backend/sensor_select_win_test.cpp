@@ -4,9 +4,40 @@
 // kill switch.
 #include "sim_fixture_win.h"
 
+#include <tlhelp32.h>
+
+#include <thread>
+
 using SensorSelect = SimBackend;
 
 namespace {
+
+// Reader processes started from folder that are still alive.
+int RunningReaders(const std::string& folder)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, "SmsSerialReader.exe") != 0)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (!process)
+            continue;
+        char image[MAX_PATH] = "";
+        DWORD size = MAX_PATH;
+        if (QueryFullProcessImageNameA(process, 0, image, &size)
+            && CompareNoCase(std::string(image).substr(0, folder.size()).c_str(), folder.c_str()) == 0)
+            ++count;
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
 const char kFourSensors[] =
     "sensors=4\nsensor0=81,10,1234\nsensor1=2A,25,00BC\nsensor2=10,05,0777\nsensor3=82,11,0999\nexposure_ms=50\n";
 }
@@ -141,11 +172,18 @@ TEST_F(SensorSelect, ReaderFailuresAndTimeout)
     Config(smsDir, "reader=hang\n");
     SerialReaderTimeoutMs.store(1500);
     DWORD start = GetTickCount();
-    EXPECT_FALSE(RunSerialReader(0x4400, "0", out, sizeof out));
+    bool ran = true;
+    std::thread run([&] { ran = RunSerialReader(0x4400, "0", out, sizeof out); });
+    Sleep(700);
+    EXPECT_EQ(1, RunningReaders(smsDir));
+    run.join();
+    EXPECT_FALSE(ran);
     DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, 1400u);
     EXPECT_LT(elapsed, 5000u);
     EXPECT_STREQ("SmsSerialReader timed out", BackendLastError);
+    Sleep(100);
+    EXPECT_EQ(0, RunningReaders(smsDir));  // the hanging reader was terminated
 }
 
 TEST_F(SensorSelect, ReaderThatPrintsMuchDoesNotStall)
