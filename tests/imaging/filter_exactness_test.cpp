@@ -244,6 +244,9 @@ TEST(FilterExactness, AnyNumberOfBandsGivesTheSamePixels)
         [](uint16_t* p) { MedianFilter(p, 150, 301, 21); },
         [](uint16_t* p) { SharpenFilter(p, 150, 301, 21, 20); },
         [](uint16_t* p) { GaussianBlur(p, 150, 301, 15); },
+        // Halos taller than a band.
+        [](uint16_t* p) { MedianFilter(p, 150, 301, 81); },
+        [](uint16_t* p) { SharpenFilter(p, 150, 301, 75, 20); },
     };
     for (size_t f = 0; f < filters.size(); f++) {
         std::vector<uint16_t> one = input.px;
