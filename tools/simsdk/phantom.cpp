@@ -16,30 +16,41 @@ uint32_t Hash(uint32_t x)
     return x;
 }
 
-// Attenuation of one tooth centred at cx (normalised units), 0 outside it.
+double Smooth(double edge0, double edge1, double x)
+{
+    double t = (x - edge0) / (edge1 - edge0);
+    t = t < 0 ? 0 : t > 1 ? 1 : t;
+    return t * t * (3 - 2 * t);
+}
+
+// Attenuation of one tooth centred at cx (normalised units), 0 outside it: a rounded crown
+// with an enamel cap, a neck, a tapering root with a rounded apex, and a pulp canal.
 double Tooth(double u, double v, double cx)
 {
-    const double crownTop = 0.16, crownBottom = 0.45, rootEnd = 0.92;
+    const double crownTop = 0.15, neck = 0.46, apex = 0.93;
+    const double dx = u - cx;
     double halfWidth;
-    if (v < crownTop || v > rootEnd)
-        return 0.0;
-    if (v < crownBottom) {
-        double t = (v - crownTop) / (crownBottom - crownTop);
-        halfWidth = 0.075 + 0.02 * std::sin(t * 3.14159265358979);  // bulging crown
+    if (v < neck) {
+        double t = (v - crownTop) / (neck - crownTop);
+        halfWidth = 0.105 + 0.025 * std::sin(t * 3.14159265358979) - 0.02 * t;  // bulging crown
     } else {
-        double t = (v - crownBottom) / (rootEnd - crownBottom);
-        halfWidth = 0.075 * (1.0 - 0.8 * t);  // tapering root
+        double t = (v - neck) / (apex - neck);
+        halfWidth = 0.085 * (1.0 - 0.55 * t) * std::sqrt(1.0 - t * t > 0 ? 1.0 - t * t : 0.0);  // root
     }
-    double d = std::fabs(u - cx) / halfWidth;
+    double top = crownTop + 0.05 * (dx / 0.12) * (dx / 0.12);  // rounded occlusal surface
+    if (v < top || v > apex || halfWidth <= 0)
+        return 0.0;
+    double d = std::fabs(dx) / halfWidth;
     if (d >= 1.0)
         return 0.0;
-    double edge = std::sqrt(1.0 - d * d);  // thicker in the middle
-    double value = 16000.0 * edge;
-    if (v < crownTop + 0.09)
-        value += 14000.0 * edge;  // enamel cap
-    double pulpHalf = v < crownBottom ? 0.018 : 0.018 * (1.0 - (v - crownBottom) / (rootEnd - crownBottom));
-    if (v > crownTop + 0.12 && std::fabs(u - cx) < pulpHalf)
-        value *= 0.55;  // pulp canal
+    double thickness = std::sqrt(1.0 - d * d);
+    double value = 15000.0 * thickness;
+    double enamelDepth = v - top;
+    if (v < neck)
+        value += 15000.0 * thickness * (1.0 - Smooth(0.07, 0.11, enamelDepth));  // enamel cap
+    double pulpHalf = v < neck ? 0.03 * Smooth(0.12, 0.2, enamelDepth) : 0.03 * (1.0 - (v - neck) / (apex - neck));
+    if (pulpHalf > 0)
+        value *= 1.0 - 0.45 * (1.0 - Smooth(0.6 * pulpHalf, pulpHalf, std::fabs(dx)));  // pulp canal
     return value;
 }
 
@@ -50,7 +61,7 @@ void RenderPhantom(uint16_t* pixels, int width, int height, uint32_t seed)
     if (!pixels || width <= 0 || height <= 0)
         return;
     const int margin = width / 100 > 4 ? width / 100 : 4;
-    const double teeth[3] = {0.26, 0.74, 0.95};
+    const double teeth[4] = {-0.02, 0.3, 0.7, 1.02};
     for (int y = 0; y < height; ++y) {
         double v = (y + 0.5) / height;
         for (int x = 0; x < width; ++x) {
@@ -61,12 +72,11 @@ void RenderPhantom(uint16_t* pixels, int width, int height, uint32_t seed)
             }
             double u = (x + 0.5) / width;
             double value = 900.0;                   // open air at the biting edge
-            if (v > 0.12)
-                value = 2000.0 + 300.0 * std::sin(u * 9.0 + v * 4.0);  // soft tissue
-            if (v > 0.55) {                         // alveolar bone with trabecular texture
-                double texture = std::sin(u * 180.0) * std::sin(v * 150.0 + u * 40.0);
-                value += 4500.0 + 1200.0 * texture;
-            }
+            value += 1100.0 * Smooth(0.09, 0.13, v) * (1.0 + 0.15 * std::sin(u * 9.0 + v * 4.0));  // soft tissue
+            double crest = 0.55 - 0.04 * std::cos((u - 0.5) * 6.2831853 * 2.0);  // septum rises between teeth
+            double bone = Smooth(crest, crest + 0.04, v);                        // alveolar bone
+            double texture = std::sin(u * 180.0) * std::sin(v * 150.0 + u * 40.0);
+            value += bone * (4500.0 + 1200.0 * texture);
             for (double cx : teeth)
                 value += Tooth(u, v, cx);
             uint32_t h = Hash(seed * 2654435761u ^ (uint32_t)(y * 65537 + x));

@@ -1,5 +1,5 @@
 // A deterministic synthetic intra-oral frame in sensor polarity (higher = less dose reached the
-// sensor): three teeth with enamel, dentin, pulp and roots in alveolar bone, soft tissue, an
+// sensor): two teeth and two partial ones with enamel, dentin, pulp and roots in alveolar bone, soft tissue, an
 // air gap at the biting edge, noise, and a bright unexposed margin. The block the exposure
 // classification reads (rows 700-799, columns 600-699 of the usual frames) lies in soft tissue
 // between two teeth, around 2000 counts.
