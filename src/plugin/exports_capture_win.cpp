@@ -24,9 +24,7 @@ void* NYRA_STDCALL SEDQuickCaptureImage16(uint32_t ctx1, uint32_t ctx2) { return
 
 uint32_t NYRA_STDCALL SEDGetImageInfo(char* buffer, int32_t size)
 {
-    size_t length = strlen(ImageInfoText);
-    if (buffer && size > 0)
-        CopyText(buffer, (size_t)size, ImageInfoText);
+    size_t length = CopyTextToHost(buffer, size, ImageInfoText);
     LogTrace("SEDGetImageInfo -> \"%s\"", ImageInfoText);
     return (uint32_t)length;
 }
@@ -107,9 +105,7 @@ uint32_t NYRA_STDCALL SEDTimedOut()
 
 uint32_t NYRA_STDCALL SEDGetErrorMessage(char* buffer, int32_t size)
 {
-    size_t length = strlen(CaptureErrorText);
-    if (buffer && size > 0)
-        CopyText(buffer, (size_t)size, CaptureErrorText);
+    size_t length = CopyTextToHost(buffer, size, CaptureErrorText);
     LogTrace("SEDGetErrorMessage(buf=%p,size=%d) -> \"%s\"", (void*)buffer, (int)size, CaptureErrorText);
     return (uint32_t)length;
 }

@@ -134,18 +134,14 @@ uint32_t NYRA_STDCALL SEDSwitchSensor()
 
 uint32_t NYRA_STDCALL SEDGetCurrentSensorID(char* buffer, int32_t size)
 {
-    size_t length = strlen(SensorName);
-    if (buffer && size > 0)
-        CopyText(buffer, (size_t)size, SensorName);
+    size_t length = CopyTextToHost(buffer, size, SensorName);
     LogTrace("SEDGetCurrentSensorID(buf=%p,size=%d) -> \"%s\"", (void*)buffer, (int)size, SensorName);
     return (uint32_t)length;
 }
 
 uint32_t NYRA_STDCALL SEDGetCurrentSensorDefinition(char* buffer, int32_t size)
 {
-    size_t length = strlen(SensorName);
-    if (buffer && size > 0)
-        CopyText(buffer, (size_t)size, SensorName);
+    size_t length = CopyTextToHost(buffer, size, SensorName);
     LogTrace("SEDGetCurrentSensorDefinition(buf=%p,size=%d) -> \"%s\"", (void*)buffer, (int)size, SensorName);
     return (uint32_t)length;
 }
@@ -158,8 +154,7 @@ uint32_t NYRA_STDCALL SEDGetCurrentPort()
 
 uint32_t NYRA_STDCALL SEDGetCurrentStatus(char* buffer, int32_t size)
 {
-    if (buffer && size > 0)
-        CopyText(buffer, (size_t)size, "Ready");
+    CopyTextToHost(buffer, size, "Ready");
     LogTrace("SEDGetCurrentStatus -> \"Ready\"");
     return 1;
 }

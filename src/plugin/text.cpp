@@ -17,6 +17,11 @@ size_t CopyText(char* dst, size_t size, const char* src)
     return length;
 }
 
+size_t CopyTextToHost(char* buffer, int32_t size, const char* src)
+{
+    return buffer && size > 0 ? CopyText(buffer, (size_t)size, src) : CopyText(nullptr, 0, src);
+}
+
 size_t FormatTextV(char* dst, size_t size, const char* format, va_list args)
 {
     if (!dst || size == 0)

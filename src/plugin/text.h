@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 
 #if defined(__GNUC__)
 #define NYRA_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
@@ -13,6 +14,10 @@
 
 // Copies src into dst[size]; a null src copies "", a null dst or size 0 copies nothing.
 size_t CopyText(char* dst, size_t size, const char* src);
+
+// The exports' form: the host passes a signed size and may pass a null buffer or a size of 0,
+// which skip the copy; the result is the source length either way.
+size_t CopyTextToHost(char* buffer, int32_t size, const char* src);
 
 // snprintf into dst[size], always terminated; returns the number of characters written.
 size_t FormatText(char* dst, size_t size, const char* format, ...) NYRA_PRINTF(3, 4);

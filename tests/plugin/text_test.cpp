@@ -34,3 +34,14 @@ TEST(CompareNoCase, IgnoresAsciiCaseOnly)
     EXPECT_NE(CompareNoCase("IO", "IOX"), 0);
     EXPECT_NE(CompareNoCase("", "a"), 0);
 }
+
+TEST(CopyTextToHost, NullOrEmptyBufferSkipsTheCopy)
+{
+    char buffer[4] = {'x', 'x', 'x', 'x'};
+    EXPECT_EQ(CopyTextToHost(buffer, 0, "Ready"), 5u);
+    EXPECT_EQ(CopyTextToHost(buffer, -3, "Ready"), 5u);
+    EXPECT_EQ(buffer[0], 'x');
+    EXPECT_EQ(CopyTextToHost(nullptr, 4, "Ready"), 5u);
+    EXPECT_EQ(CopyTextToHost(buffer, 4, "Ready"), 5u);
+    EXPECT_STREQ(buffer, "Rea");
+}
