@@ -11,7 +11,10 @@
 #include <cstring>
 
 #include "imaging/filter_convolve.h"
+#include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
+
+NYRA_VECTORIZE_LOOPS
 
 namespace {
 

@@ -36,6 +36,5 @@
 
 // Which copies may run on this processor: 2 AVX-512, 1 AVX2, 0 the baseline.
 int SimdLevel();
-bool UseAvx2();
 // Caps the level SimdLevel may return (tests compare every path; 2 = no cap).
 void SetSimdLimit(int maxLevel);

@@ -184,8 +184,3 @@ int SimdLevel()
     return 0;
 #endif
 }
-
-bool UseAvx2()
-{
-    return SimdLevel() >= 1;
-}
