@@ -206,3 +206,26 @@ TEST_F(CaptureRelease, ReleaseAtUnloadCallsAbortAndCloseDirectlyAndFreesTheLibra
     BackendAttempted = 0;
     BackendResult = 0;
 }
+
+// A release thread still inside the library when its caller gave up keeps the library mapped:
+// unloading the backend meanwhile must not pull the code out from under it.
+TEST_F(CaptureRelease, UnloadWhileAReleaseThreadIsStuckKeepsTheLibraryUntilItReturns)
+{
+    MakeIo(ioDir);
+    Config(ioDir, "sensors=1\nabort=hang\n");
+    ASSERT_TRUE(EnsureBackend());
+    ASSERT_EQ(1, OpenAndSelect(false, 0, nullptr, nullptr));
+    const std::wstring library = Wide(ioDir + "\\IO_API.dll");
+    ReleaseSensor();  // gives up after 2000 ms; the thread stays inside HPK_AbortBulkPipe
+    UnloadBackend();
+    EXPECT_EQ(nullptr, BackendModule);
+    EXPECT_NE(nullptr, GetModuleHandleW(library.c_str()));
+    Release(ioDir);
+    bool unmapped = false;
+    for (int i = 0; i < 150 && !unmapped; ++i) {
+        Sleep(20);
+        unmapped = GetModuleHandleW(library.c_str()) == nullptr;
+    }
+    EXPECT_TRUE(unmapped);
+    EXPECT_TRUE(WaitForCall(ioDir, "USB_CloseDevice h=0x1001"));
+}

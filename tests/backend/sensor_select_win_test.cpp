@@ -293,3 +293,23 @@ TEST_F(SensorSelect, SuspendTimerOnlyForSmsWithTheSwitchOnAndTheEntryBound)
     ASSERT_EQ(1, OpenAndSelect(true, 60000, nullptr, nullptr));
     EXPECT_EQ(0, CountOf(Calls(ioDir), "USB_SetDefaultSystemSuspendTime"));
 }
+
+// A library that hands out a handle already held when no further device exists: the reopen
+// gives up and closes every device once, the repeated one included.
+TEST_F(SensorSelect, ReopenSlotClosesARepeatedHandleOnce)
+{
+    MakeIo(ioDir);
+    Config(ioDir, "sensors=2\nduplicate=1\n");
+    ASSERT_TRUE(EnsureBackend());
+    EXPECT_EQ(0, ReopenSlot(0x4400, 2));
+    std::string calls = Calls(ioDir);
+    EXPECT_EQ(3, CountOf(calls, "USB_OpenDevice"));
+    EXPECT_EQ(1, CountOf(calls, "USB_CloseDevice h=0x1001"));
+    EXPECT_EQ(1, CountOf(calls, "USB_CloseDevice h=0x1002"));
+
+    VendorHandle handle = ReopenSlot(0x4400, 1);  // both present: the second is kept, piped
+    EXPECT_EQ(0x1002, handle);
+    EXPECT_EQ(2, CountOf(Calls(ioDir), "USB_CloseDevice h=0x1001"));
+    EXPECT_EQ(1, CountOf(Calls(ioDir), "USB_OpenPipe h=0x1002"));
+    EXPECT_EQ(0, ReopenSlot(0x4400, 3));  // beyond the third slot
+}

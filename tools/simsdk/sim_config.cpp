@@ -58,6 +58,8 @@ static void Apply(SimConfig* c, const char* key, const char* value)
         c->infoFail = !strcmp(value, "always") ? -1 : atoi(value);
     } else if (!strcmp(key, "open_fail")) {
         c->openFail = atoi(value);
+    } else if (!strcmp(key, "duplicate")) {
+        c->duplicate = atoi(value) != 0;
     } else if (!strcmp(key, "pipe")) {
         c->pipe = atoi(value);
     } else if (!strcmp(key, "frame")) {

@@ -13,6 +13,7 @@
 //   info_fail=N|always [0]   identification fails the first N calls on each device
 //   open_fail=N [0]          the first N USB_OpenDevice calls of the process yield 0
 //   pipe=N [0]               what USB_OpenPipe returns
+//   duplicate=1 [0]          with every sensor open, USB_OpenDevice yields the last handle again
 //   frame=phantom|flat:N [phantom]
 //   reader=records|none|error|hang|flood|emptyserial [records]  (serial reader only)
 // The release file is "sim_release.flag" beside the module. Calls are logged to
@@ -43,6 +44,7 @@ struct SimConfig {
     int infoFail;           // calls that fail per device; -1 always
     int openFail;
     int pipe;
+    bool duplicate;
     int flat;               // -1 = phantom, else the flat value
     SimReader reader;
 };

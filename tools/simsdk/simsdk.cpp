@@ -162,6 +162,11 @@ SimHandle __stdcall USB_OpenDevice(uint32_t productId)
             }
         }
     }
+    if (!handle && config.duplicate) {
+        for (int i = config.sensors - 1; i >= 0 && !handle; --i)
+            if (Devices[i].open)
+                handle = kHandleBase + 1 + i;
+    }
     if (!handle)
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);
     Log("USB_OpenDevice pid=0x%04X -> 0x%X", (unsigned)productId, (unsigned)handle);
