@@ -315,11 +315,21 @@ void HistogramRow(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* f
                 less += come < med;
             }
         }
+        // Walk to the new median: whole blocks of 256 values where the coarse counts allow,
+        // runs of four values at aligned positions, single values otherwise.
         while (less > k) {
             if ((med & 255) == 0 && med >= 256 && less - (int32_t)coarse[(med >> 8) - 1] > k) {
                 less -= coarse[(med >> 8) - 1];
                 med -= 256;
                 continue;
+            }
+            if ((med & 3) == 0 && med >= 4) {
+                int32_t four = fine[med - 1] + fine[med - 2] + fine[med - 3] + fine[med - 4];
+                if (less - four > k) {
+                    less -= four;
+                    med -= 4;
+                    continue;
+                }
             }
             med--;
             less -= fine[med];
@@ -329,6 +339,14 @@ void HistogramRow(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* f
                 less += coarse[med >> 8];
                 med += 256;
                 continue;
+            }
+            if ((med & 3) == 0) {
+                int32_t four = fine[med] + fine[med + 1] + fine[med + 2] + fine[med + 3];
+                if (less + four <= k) {
+                    less += four;
+                    med += 4;
+                    continue;
+                }
             }
             less += fine[med];
             med++;
