@@ -169,16 +169,24 @@ void SetSimdLimit(int maxLevel)
     SimdLimit.store(maxLevel);
 }
 
+#if NYRA_HAVE_AVX2_PATH
+namespace {
+// The built-ins check both the processor and the system's saving of the wide registers.
+int DetectSimdLevel()
+{
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq"))
+        return 2;
+    return __builtin_cpu_supports("avx2") ? 1 : 0;
+}
+}  // namespace
+#endif
+
 int SimdLevel()
 {
 #if NYRA_HAVE_AVX2_PATH
-    static const int supported = __builtin_cpu_supports("avx512f") &&
-                                         __builtin_cpu_supports("avx512bw") &&
-                                         __builtin_cpu_supports("avx512vl") &&
-                                         __builtin_cpu_supports("avx512dq")
-                                     ? 2
-                                 : __builtin_cpu_supports("avx2") ? 1
-                                                                  : 0;
+    static const int supported = DetectSimdLevel();
     return std::min(supported, SimdLimit.load());
 #else
     return 0;
