@@ -4,6 +4,7 @@
 // unsmoothed image or Level Adjustment without its histogram, are left to their own tests.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -101,6 +102,41 @@ TEST(FilterFaults, ToneRunFallsBackToSingleEntries)
         Outcome got = RunCase(chain, in);
         EXPECT_LT(SetFilterAllocationFault(-1), 0) << "the fault should have fired";
         EXPECT_TRUE(got == full) << "request " << skip + 1 << " failing";
+    }
+}
+
+// Laplace's pre-smoothing without memory for its weights falls back to a box filter of the
+// same size: truncated means over the clamped row, then over the clamped column.
+TEST(FilterFaults, SeparableGaussianFallsBackToABoxFilter)
+{
+    const ref::Image in = testimg::Random(23, 17, 15);
+    for (int32_t n : {5, 9}) {
+        const int32_t h = n / 2;
+        std::vector<int64_t> mid(in.px.size());
+        for (int32_t y = 0; y < in.h; y++)
+            for (int32_t x = 0; x < in.w; x++) {
+                int64_t sum = 0;
+                for (int32_t k = -h; k <= h; k++)
+                    sum += in.at(x + k, y);
+                mid[(size_t)y * in.w + x] = sum / n;
+            }
+        std::vector<uint16_t> expected(in.px.size());
+        for (int32_t y = 0; y < in.h; y++)
+            for (int32_t x = 0; x < in.w; x++) {
+                int64_t sum = 0;
+                for (int32_t k = -h; k <= h; k++)
+                    sum += mid[(size_t)std::min(std::max(y + k, 0), in.h - 1) * in.w + x];
+                expected[(size_t)y * in.w + x] = (uint16_t)(sum / n);
+            }
+        std::vector<uint16_t> got(in.px.size());
+        SetFilterAllocationFault(0);
+        SeparableGaussian(in.px.data(), got.data(), in.w, in.h, n);
+        EXPECT_LT(SetFilterAllocationFault(-1), 0);
+        EXPECT_EQ(got, expected) << "mask " << n;
+
+        std::vector<uint16_t> gauss(in.px.size());
+        SeparableGaussian(in.px.data(), gauss.data(), in.w, in.h, n);
+        EXPECT_EQ(gauss, ref::SeparableGaussian(in, n).px) << "mask " << n;
     }
 }
 
