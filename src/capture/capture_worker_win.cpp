@@ -34,6 +34,8 @@ static bool OpenOrReuseSensor(CaptureJob* job, SensorSlot* current)
             LogTrace("   sensor open failed: %s (no sensor connected?)", BackendLastError);
             return false;
         }
+        if (active < 0 || active >= kMaxSensors || active >= count)
+            active = 0;
         CaptureActiveSlot = active;
         CaptureSensorCount = count;
         for (int32_t i = 0; i < count && i < kMaxSensors; i++) {
@@ -43,7 +45,7 @@ static bool OpenOrReuseSensor(CaptureJob* job, SensorSlot* current)
         }
         if (count >= 2)
             LogTrace("   %d SENSORS present, active=slot%d serial=%s", (int)count, (int)active, slots[active].serial);
-        *current = slots[active < kMaxSensors ? active : 0];
+        *current = slots[active];
     } else {
         *current = DetectVariantSafe();
         LogTrace("   reused sensor: serial=%s variant=%d [%s]", current->serial, (int)current->variant,
