@@ -36,9 +36,9 @@ bool ParseAction(const std::string& name, Action* action)
 
 }  // namespace
 
-bool ScheduleAction(HWND window, const char* spec)
+bool ScheduleAction(HWND window, const char* actionText)
 {
-    std::string text(spec);
+    std::string text(actionText);
     size_t at = text.find('@');
     Action action;
     if (at == std::string::npos || !ParseAction(text.substr(0, at), &action))

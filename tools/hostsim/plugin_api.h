@@ -32,7 +32,7 @@ bool LoadPlugin(const wchar_t* path, PluginApi* api);
 
 // Actions scheduled to run from inside a capture's message loop ("terminate@1500", "cancel@800",
 // "capture@300", "group-start@0", "group-end@0", "restore@500").
-bool ScheduleAction(HWND window, const char* spec);
+bool ScheduleAction(HWND window, const char* actionText);
 void RunScheduledAction(HWND window, UINT_PTR id);
 extern PluginApi Plugin;
 
