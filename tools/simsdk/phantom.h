@@ -1,8 +1,11 @@
-// A deterministic synthetic intra-oral frame in sensor polarity (higher = less dose reached the
-// sensor): two teeth and two partial ones with enamel, dentin, pulp and roots in alveolar bone, soft tissue, an
-// air gap at the biting edge, noise, and a bright unexposed margin. The block the exposure
-// classification reads (rows 700-799, columns 600-699 of the usual frames) lies in soft tissue
-// between two teeth, around 2000 counts.
+// A deterministic synthetic intra-oral frame as the sensor delivers it: values rise with the dose
+// that reached the sensor, so enamel reads low, bone and roots in between, soft tissue and air
+// high. The picture is a maxillary periapical at the sensor's 20 um pitch: crowns near row 0 (the
+// bottom of the delivered, turned picture), roots in trabecular alveolar bone, mild quantum noise,
+// and a one-pixel unexposed border near full scale. The exposed field stays within about
+// 400..8000 counts. The block the exposure classification reads (rows 700-799, columns 600-699 of
+// the usual frames, the middle 200 x 200 of the widest) lies in a molar root in bone, around 2000
+// counts.
 #pragma once
 #include <cstdint>
 
