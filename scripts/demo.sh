@@ -10,7 +10,7 @@ demo=$build/demo
 sms=$demo/Devices/Nyra/SMS
 rm -rf "$demo"
 mkdir -p "$sms" "$demo/Plugin"
-cp "$bin/SMS_API.dll" "$bin/CMOS_OPTION.dll" "$sms/"
+cp "$bin/SMS_API.dll" "$bin/CMOS_OPTION.dll" "$bin/SmsSerialReader.exe" "$sms/"
 : > "$sms/CMOSMemory_0000.bin"
 printf 'sensors=1\nexposure_ms=1500\n' > "$sms/simsdk.ini"
 cp "$bin/NyraPro.SED" "$demo/Plugin/"
