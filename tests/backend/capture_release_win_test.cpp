@@ -66,9 +66,9 @@ TEST_F(CaptureRelease, IoKindPassesA32BitCapacityAndGetsAPhantomFrame)
     EXPECT_NE(std::string::npos, Calls(ioDir).find("HPK_GetXrayCorrectionImage h=0x1001 capbits=32 "
                                                    "capacity=8871220 mode=2 start=100 stop=200 integ=500"));
     EXPECT_EQ(1300 * 1706, r.count);
-    EXPECT_LT(r.minimum, 1500u);    // open air
+    EXPECT_LT(r.minimum, 1500u);    // enamel
     EXPECT_GT(r.maximum, 60000u);   // unexposed margin
-    // The block the exposure classification reads lies in soft tissue.
+    // The block the exposure classification reads lies on a molar root in bone.
     uint64_t sum = 0;
     for (int y = 700; y < 800; ++y)
         for (int x = 600; x < 700; ++x)

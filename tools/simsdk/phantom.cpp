@@ -3,8 +3,11 @@
 // and parts of their neighbours, the wide one five teeth. Each pixel sums the attenuation along
 // its ray (soft tissue, alveolar bone, enamel shell, dentine, pulp, periodontal gap and lamina
 // dura) and turns it into counts with exp(-A), read from a table. Trabecular texture comes from a
-// quarter-resolution grid of ridged value noise; quantum noise from an integer hash, so frames
-// are repeatable for a seed. Null pixels or a non-positive size leave nothing written.
+// quarter-resolution grid of thresholded value noise; quantum noise from an integer hash, so
+// frames are repeatable for a seed. Null pixels or a non-positive size leave nothing written.
+// The unexposed border is one pixel wide on purpose: the display chain's level step clips 0.5 %
+// of the pixels at each end, and a border above that share would become its upper clip point
+// and squeeze the whole exposed field into a sliver of the display range.
 #include "phantom.h"
 
 #include <cmath>
@@ -24,6 +27,7 @@ constexpr double kBoneMu = 0.045;
 constexpr double kBoneDepth = 10.0;     // mm of alveolar process along the ray
 constexpr double kSoftTissue = 0.55;    // cheek and gingiva everywhere in the field
 constexpr double kFullDose = 6100.0;    // counts behind no tissue at all
+constexpr double kFullDoseRoot = 78.1;  // its square root
 constexpr double kDarkOffset = 60.0;    // counts without any dose
 constexpr int kExpSteps = 1024;         // table steps per unit of attenuation
 constexpr double kMaxAttenuation = 8.0;
@@ -65,12 +69,14 @@ uint32_t Hash(uint32_t x)
 
 double Unit(uint32_t h) { return (double)(h & 0xFFFFFF) * (1.0 / 16777215.0); }
 
-double Smooth(double edge0, double edge1, double x)
+// Smooth step of t clamped to 0..1.
+double Ramp(double t)
 {
-    double t = (x - edge0) / (edge1 - edge0);
     t = t < 0 ? 0 : t > 1 ? 1 : t;
     return t * t * (3 - 2 * t);
 }
+
+double Smooth(double edge0, double edge1, double x) { return Ramp((x - edge0) / (edge1 - edge0)); }
 
 // Length of the chord through an ellipse of the given depth at normalised radius squared r2.
 double Chord(double depth, double r2) { return r2 < 1.0 ? depth * std::sqrt(1.0 - r2) : 0.0; }
@@ -83,11 +89,12 @@ double ValueNoise(double x, double y, uint32_t salt)
     double tx = x - fx, ty = y - fy;
     tx = tx * tx * (3 - 2 * tx);
     ty = ty * ty * (3 - 2 * ty);
-    auto at = [salt](int32_t i, int32_t j) {
-        return Unit(Hash((uint32_t)i * 0x9E3779B1u ^ Hash((uint32_t)j + salt)));
-    };
-    double top = at(ix, iy) + (at(ix + 1, iy) - at(ix, iy)) * tx;
-    double bottom = at(ix, iy + 1) + (at(ix + 1, iy + 1) - at(ix, iy + 1)) * tx;
+    uint32_t row0 = Hash((uint32_t)iy + salt), row1 = Hash((uint32_t)iy + 1u + salt);
+    uint32_t col0 = (uint32_t)ix * 0x9E3779B1u, col1 = (uint32_t)(ix + 1) * 0x9E3779B1u;
+    double a = Unit(Hash(col0 ^ row0)), b = Unit(Hash(col1 ^ row0));
+    double c = Unit(Hash(col0 ^ row1)), d = Unit(Hash(col1 ^ row1));
+    double top = a + (b - a) * tx;
+    double bottom = c + (d - c) * tx;
     return top + (bottom - top) * ty;
 }
 
@@ -229,7 +236,7 @@ double CrownAttenuation(const CrownRow& r, double dx, double top, double roofDro
 
     double inner = 0.0;
     if (r.invInnerHalf > 0.0) {
-        double innerTop = top + 1.7 * (1.0 - 0.4 * Smooth(0.6, 1.0, std::fabs(nx)));
+        double innerTop = top + 1.7 * (1.0 - 0.4 * Ramp((std::fabs(nx) - 0.6) * 2.5));
         double o = innerTop + round - r.y;
         o = o > 0.0 ? o * invRound : 0.0;
         double ix = dx * r.invInnerHalf;
@@ -244,6 +251,12 @@ double CrownAttenuation(const CrownRow& r, double dx, double top, double roofDro
         pulp = Chord(r.depth * 0.35, px * px + o * o);
     }
     return kEnamelMu * (outer - inner) + kDentineMu * (inner - pulp);
+}
+
+// The unexposed border reads near full scale.
+uint16_t Border(uint32_t seed, int y, int x)
+{
+    return (uint16_t)(62000 + Hash(seed ^ ((uint32_t)y * 7919u + (uint32_t)x)) % 1500);
 }
 
 }  // namespace
@@ -314,20 +327,24 @@ void RenderPhantom(uint16_t* pixels, int width, int height, uint32_t seed)
 
     std::vector<double> row((size_t)width);
     std::vector<double> bone((size_t)width);
+    std::vector<float> textureRow((size_t)gridW), mottleRow((size_t)gridW);  // this row's grid line
     for (int y = 0; y < height; ++y) {
         uint16_t* out = pixels + (size_t)y * width;
         if (y == 0 || y == height - 1) {
             for (int x = 0; x < width; ++x)
-                out[x] = (uint16_t)(62000 + Hash(seed ^ (uint32_t)(y * 7919 + x)) % 1500);
+                out[x] = Border(seed, y, x);
             continue;
         }
         const double yMm = (y + 0.5) * kMmPerPixel;
         const int gy = y / cell;
-        const double fy = (double)(y % cell) / cell;
-        const float* t0 = &texture[(size_t)gy * gridW];
-        const float* t1 = t0 + gridW;
-        const float* m0 = &mottle[(size_t)gy * gridW];
-        const float* m1 = m0 + gridW;
+        const float fy = (float)(y % cell) / cell;
+        for (int gx = 0; gx < gridW; ++gx) {
+            size_t at = (size_t)gy * gridW + gx;
+            textureRow[(size_t)gx] = texture[at] + (texture[at + gridW] - texture[at]) * fy;
+            mottleRow[(size_t)gx] = mottle[at] + (mottle[at + gridW] - mottle[at]) * fy;
+        }
+        const float* tr = textureRow.data();
+        const float* mr = mottleRow.data();
 
         for (int x = 0; x < width; ++x) {
             // Cheek and gingiva, thinning towards the biting edge where air lies between the arches.
@@ -339,10 +356,7 @@ void RenderPhantom(uint16_t* pixels, int width, int height, uint32_t seed)
             double a = soft;
             if (b > 0.0) {
                 int gx = x / cell;
-                double fx = (double)(x % cell) / cell;
-                double top = t0[gx] + (t0[gx + 1] - t0[gx]) * fx;
-                double bottom = t1[gx] + (t1[gx + 1] - t1[gx]) * fx;
-                double trab = top + (bottom - top) * fy;
+                double trab = tr[gx] + (tr[gx + 1] - tr[gx]) * ((x % cell) * (1.0 / cell));
                 double deeper = 1.0 + 0.12 * Smooth(14.0, 30.0, yMm);
                 a += b * kBoneMu * kBoneDepth * deeper * (1.0 + 0.10 * trab);
                 double c = (yMm - crest[(size_t)x]) / 0.4;  // cortical rim of the crest
@@ -391,7 +405,7 @@ void RenderPhantom(uint16_t* pixels, int width, int height, uint32_t seed)
 
         for (int x = 0; x < width; ++x) {
             if (x == 0 || x == width - 1) {
-                out[x] = (uint16_t)(62000 + Hash(seed ^ (uint32_t)(y * 7919 + x)) % 1500);
+                out[x] = Border(seed, y, x);
                 continue;
             }
             double a = row[(size_t)x];
@@ -400,16 +414,14 @@ void RenderPhantom(uint16_t* pixels, int width, int height, uint32_t seed)
             int k = (int)pos;
             double e = expTable[(size_t)k] + (expTable[(size_t)k + 1] - expTable[(size_t)k]) * (pos - k);
             double counts = kFullDose * e;
+            double spread = kFullDoseRoot * expTable[(size_t)k >> 1];  // about sqrt(counts)
             // Quantum noise, spread with the square root of the counts: per pixel, roughly
             // Gaussian (sum of two uniforms), plus the interpolated mottle.
-            uint32_t h = Hash(seed * 2654435761u ^ (uint32_t)(y * 65537 + x));
-            double fine = Unit(h) + Unit(h >> 8 ^ h << 16) - 1.0;
+            uint32_t h = Hash(seed * 2654435761u ^ ((uint32_t)y * 65537u + (uint32_t)x));
+            double fine = (double)((h & 0xFFFF) + (h >> 16)) * (1.0 / 65535.0) - 1.0;
             int gx = x / cell;
-            double fx = (double)(x % cell) / cell;
-            double mTop = m0[gx] + (m0[gx + 1] - m0[gx]) * fx;
-            double mBottom = m1[gx] + (m1[gx + 1] - m1[gx]) * fx;
-            double grain = mTop + (mBottom - mTop) * fy;
-            double value = kDarkOffset + counts + std::sqrt(counts) * (1.6 * fine + 2.6 * grain);
+            double grain = mr[gx] + (mr[gx + 1] - mr[gx]) * ((x % cell) * (1.0 / cell));
+            double value = kDarkOffset + counts + spread * (1.6 * fine + 2.6 * grain);
             out[x] = (uint16_t)(value < 1.0 ? 1.0 : value > 60000.0 ? 60000.0 : value);
         }
     }
