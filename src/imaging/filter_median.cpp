@@ -90,16 +90,17 @@ struct MedianJob {
     Network net;  // masks 3 and 5: the table form for rows narrower than one vector
 };
 
-// The padded input rows y - h .. y + h of a band: a ring of n rows, each w + 2h wide with the
-// edge columns repeated, refilled one row per output row.
+// The padded input rows of a band: a ring of n + 1 rows, each w + 2h wide with the edge
+// columns repeated, refilled one row at a time. Rows y - h .. y + h make the window of output
+// row y; the spare slot lets the histogram median read y + h + 1 too and finish two rows at once.
 struct PaddedWindow {
     uint16_t* ring;
     int32_t n, h, pw, base;
-    const uint16_t* rows[kLargestFilterMask];
+    const uint16_t* rows[kLargestFilterMask + 1];
 
     void Fill(const FilterBand& band, int32_t r)
     {
-        uint16_t* slot = ring + (size_t)((r - base) % n) * pw;
+        uint16_t* slot = ring + (size_t)((r - base) % (n + 1)) * pw;
         const uint16_t* src = band.Row(r);
         const int32_t w = band.width;
         memcpy(slot + h, src, (size_t)w * sizeof(uint16_t));
@@ -114,10 +115,11 @@ struct PaddedWindow {
         for (int32_t r = band.y0 - h; r <= band.y0 + h; r++)
             Fill(band, r);
     }
-    void Point(int32_t y)
+    // rows[i] = input row y - h + i, for i below count (n, or n + 1 for a pair of rows).
+    void Point(int32_t y, int32_t count)
     {
-        for (int32_t i = 0; i < n; i++)
-            rows[i] = ring + (size_t)((y - h + i - base) % n) * pw;
+        for (int32_t i = 0; i < count; i++)
+            rows[i] = ring + (size_t)((y - h + i - base) % (n + 1)) * pw;
     }
 };
 
@@ -292,7 +294,7 @@ void NetworkRow(const MedianJob& job, const PaddedWindow& win, int32_t w, uint16
 // filter. The walk instead adds up a block of 256 fine counters when it meets a run of empty
 // ones at a block boundary, which is rare except across large gaps, where it saves the most.
 
-// Number of window values from 256 * block to 256 * block + 255.
+// Number of values from 256 * block to 256 * block + 255 in a histogram.
 inline int32_t BlockCount(const uint16_t* fine, int32_t block)
 {
     const uint16_t* f = fine + (size_t)block * 256;
@@ -302,80 +304,141 @@ inline int32_t BlockCount(const uint16_t* fine, int32_t block)
     return (int32_t)sum;
 }
 
+// Moves med to the window's element k, given less = the number of window values below med;
+// count(v) is the number of window values equal to v, block(b) those in block b. Runs of four
+// values at aligned positions, whole blocks when four empty values meet a block boundary,
+// single values otherwise.
+template <typename Count, typename Block>
+NYRA_ALWAYS_INLINE int32_t WalkToMedian(int32_t med, int32_t& less, int32_t k, Count count,
+                                        Block block)
+{
+    while (less > k) {
+        if ((med & 3) == 0 && med >= 4) {
+            const int32_t four = count(med - 1) + count(med - 2) + count(med - 3) + count(med - 4);
+            if (four == 0 && (med & 255) == 0) {
+                const int32_t inBlock = block((med >> 8) - 1);
+                if (less - inBlock > k) {
+                    less -= inBlock;
+                    med -= 256;
+                    continue;
+                }
+            }
+            if (less - four > k) {
+                less -= four;
+                med -= 4;
+                continue;
+            }
+        }
+        med--;
+        less -= count(med);
+    }
+    while (less + count(med) <= k) {
+        if ((med & 3) == 0) {
+            const int32_t four = count(med) + count(med + 1) + count(med + 2) + count(med + 3);
+            if (four == 0 && (med & 255) == 0) {
+                const int32_t inBlock = block(med >> 8);
+                if (less + inBlock <= k) {
+                    less += inBlock;
+                    med += 256;
+                    continue;
+                }
+            }
+            if (less + four <= k) {
+                less += four;
+                med += 4;
+                continue;
+            }
+        }
+        less += count(med);
+        med++;
+    }
+    return med;
+}
+
+// Moves the window of one input row (rows[i] of win) one column right in `fine`, counting
+// the values that cross med (two counts, so the additions do not form one chain).
+NYRA_ALWAYS_INLINE void SlideRow(const uint16_t* r, int32_t n, uint16_t* fine, int32_t medA,
+                                 int32_t medB, int32_t* leftA, int32_t* enteredA,
+                                 int32_t* leftB, int32_t* enteredB)
+{
+    const uint16_t gone = r[-1], come = r[n - 1];
+    if (gone == come)
+        return;  // flat areas: no counter changes at all
+    fine[gone]--;
+    fine[come]++;
+    *leftA += gone < medA;
+    *enteredA += come < medA;
+    *leftB += gone < medB;
+    *enteredB += come < medB;
+}
+
+void AddRows(const PaddedWindow& win, int32_t first, int32_t last, int32_t x, uint16_t* fine,
+             int32_t sign)
+{
+    for (int32_t i = first; i < last; i++) {
+        for (int32_t j = 0; j < win.n; j++)
+            fine[win.rows[i][x + j]] += (uint16_t)sign;
+    }
+}
+
+// One output row: win.rows[0 .. n - 1].
 void HistogramRow(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* fine)
 {
     const int32_t n = win.n;
     const int32_t k = n * n / 2;  // index of the median in the sorted window
-    for (int32_t i = 0; i < n; i++) {
-        for (int32_t j = 0; j < n; j++)
-            fine[win.rows[i][j]]++;
-    }
-    // less = number of window values below med.
+    AddRows(win, 0, n, 0, fine, 1);
     int32_t med = 0, less = 0;
     for (int32_t x = 0; x < w; x++) {
         if (x > 0) {
-            // Two counts of the values crossing med, so the additions do not form one chain.
-            int32_t entered = 0, left = 0;
-            for (int32_t i = 0; i < n; i++) {
-                const uint16_t* r = win.rows[i] + x;
-                const uint16_t gone = r[-1], come = r[n - 1];
-                if (gone == come)
-                    continue;  // flat areas: no counter changes at all
-                fine[gone]--;
-                fine[come]++;
-                left += gone < med;
-                entered += come < med;
-            }
+            int32_t left = 0, entered = 0, unused = 0;
+            for (int32_t i = 0; i < n; i++)
+                SlideRow(win.rows[i] + x, n, fine, med, med, &left, &entered, &unused, &unused);
             less += entered - left;
         }
-        // Walk to the new median: runs of four values at aligned positions, whole blocks of
-        // 256 when four empty values meet a block boundary, single values otherwise.
-        while (less > k) {
-            if ((med & 3) == 0 && med >= 4) {
-                const int32_t four = fine[med - 1] + fine[med - 2] + fine[med - 3] + fine[med - 4];
-                if (four == 0 && (med & 255) == 0) {
-                    const int32_t block = BlockCount(fine, (med >> 8) - 1);
-                    if (less - block > k) {
-                        less -= block;
-                        med -= 256;
-                        continue;
-                    }
-                }
-                if (less - four > k) {
-                    less -= four;
-                    med -= 4;
-                    continue;
-                }
-            }
-            med--;
-            less -= fine[med];
-        }
-        while (less + fine[med] <= k) {
-            if ((med & 3) == 0) {
-                const int32_t four = fine[med] + fine[med + 1] + fine[med + 2] + fine[med + 3];
-                if (four == 0 && (med & 255) == 0) {
-                    const int32_t block = BlockCount(fine, med >> 8);
-                    if (less + block <= k) {
-                        less += block;
-                        med += 256;
-                        continue;
-                    }
-                }
-                if (less + four <= k) {
-                    less += four;
-                    med += 4;
-                    continue;
-                }
-            }
-            less += fine[med];
-            med++;
-        }
+        med = WalkToMedian(
+            med, less, k, [fine](int32_t v) { return (int32_t)fine[v]; },
+            [fine](int32_t b) { return BlockCount(fine, b); });
         out[x] = (uint16_t)med;
     }
-    for (int32_t i = 0; i < n; i++) {
-        for (int32_t j = 0; j < n; j++)
-            fine[win.rows[i][(w - 1) + j]]--;
+    AddRows(win, 0, n, w - 1, fine, -1);
+}
+
+// Two output rows y and y + 1 (win.rows[0 .. n]): their windows share n - 1 input rows, kept
+// in one histogram, so a column step costs n + 1 counter pairs for two pixels instead of 2n.
+// The rows only one window holds have small histograms of their own.
+void HistogramRowPair(const PaddedWindow& win, int32_t w, uint16_t* outA, uint16_t* outB,
+                      uint16_t* shared, uint16_t* top, uint16_t* bottom)
+{
+    const int32_t n = win.n;
+    const int32_t k = n * n / 2;
+    AddRows(win, 1, n, 0, shared, 1);
+    AddRows(win, 0, 1, 0, top, 1);
+    AddRows(win, n, n + 1, 0, bottom, 1);
+    int32_t medA = 0, lessA = 0, medB = 0, lessB = 0;
+    for (int32_t x = 0; x < w; x++) {
+        if (x > 0) {
+            int32_t leftA = 0, enteredA = 0, leftB = 0, enteredB = 0, unused = 0;
+            for (int32_t i = 1; i < n; i++)
+                SlideRow(win.rows[i] + x, n, shared, medA, medB, &leftA, &enteredA, &leftB,
+                         &enteredB);
+            SlideRow(win.rows[0] + x, n, top, medA, medA, &leftA, &enteredA, &unused, &unused);
+            SlideRow(win.rows[n] + x, n, bottom, medB, medB, &leftB, &enteredB, &unused,
+                     &unused);
+            lessA += enteredA - leftA;
+            lessB += enteredB - leftB;
+        }
+        medA = WalkToMedian(
+            medA, lessA, k, [=](int32_t v) { return (int32_t)shared[v] + top[v]; },
+            [=](int32_t b) { return BlockCount(shared, b) + BlockCount(top, b); });
+        medB = WalkToMedian(
+            medB, lessB, k, [=](int32_t v) { return (int32_t)shared[v] + bottom[v]; },
+            [=](int32_t b) { return BlockCount(shared, b) + BlockCount(bottom, b); });
+        outA[x] = (uint16_t)medA;
+        outB[x] = (uint16_t)medB;
     }
+    AddRows(win, 1, n, w - 1, shared, -1);
+    AddRows(win, 0, 1, w - 1, top, -1);
+    AddRows(win, n, n + 1, w - 1, bottom, -1);
 }
 
 // ---- bands ------------------------------------------------------------------------------
@@ -385,13 +448,23 @@ size_t Align64(size_t bytes)
     return (bytes + 63) & ~(size_t)63;
 }
 
-// ring of n padded rows, then the chunk wires (masks 3, 5) or the histogram.
+// The three histograms of a row pair are read at the same value together: a stride that is
+// not a multiple of 4 KB keeps them from competing for one cache set and from looking like
+// the same address to the store-to-load forwarding.
+constexpr size_t kHistogramBytes = 65536 * sizeof(uint16_t);
+constexpr size_t kHistogramStride = kHistogramBytes + 2112;
+
+size_t RingBytes(int32_t n, int32_t width)
+{
+    return Align64((size_t)(n + 1) * ((size_t)width + 2 * (n / 2)) * sizeof(uint16_t));
+}
+
+// The ring of padded rows, then the chunk wires (masks 3, 5) or three histograms and a row.
 size_t MedianScratchBytes(int32_t n, int32_t width)
 {
-    size_t ring = Align64((size_t)n * ((size_t)width + 2 * (n / 2)) * sizeof(uint16_t));
     if (n <= 5)
-        return ring + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t));
-    return ring + Align64(65536 * sizeof(uint16_t));
+        return RingBytes(n, width) + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t));
+    return RingBytes(n, width) + 3 * kHistogramStride + Align64((size_t)width * sizeof(uint16_t));
 }
 
 void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
@@ -403,14 +476,30 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
     win.h = n / 2;
     win.pw = w + 2 * win.h;
     win.ring = reinterpret_cast<uint16_t*>(scratch);
-    uint8_t* rest = scratch + Align64((size_t)n * win.pw * sizeof(uint16_t));
+    uint8_t* rest = scratch + RingBytes(n, w);
     uint16_t* wires = reinterpret_cast<uint16_t*>(rest);
     uint16_t* fine = reinterpret_cast<uint16_t*>(rest);
+    uint16_t* top = reinterpret_cast<uint16_t*>(rest + kHistogramStride);
+    uint16_t* bottom = reinterpret_cast<uint16_t*>(rest + 2 * kHistogramStride);
+    uint16_t* second = reinterpret_cast<uint16_t*>(rest + 3 * kHistogramStride);
     if (n > 5)
-        memset(fine, 0, 65536 * sizeof(uint16_t));
+        memset(fine, 0, 3 * kHistogramStride);
     win.Start(band);
-    for (int32_t y = band.y0; y < band.y1; y++) {
-        win.Point(y);
+    for (int32_t y = band.y0; y < band.y1;) {
+        if (n > 5 && y + 1 < band.y1) {
+            win.Fill(band, y + 1 + win.h);  // the spare slot
+            win.Point(y, n + 1);
+            HistogramRowPair(win, w, band.OutRow(y), second, fine, top, bottom);
+            // Row y + 1's place in the band's ring is free only once row y is done.
+            band.RowDone(y);
+            memcpy(band.OutRow(y + 1), second, (size_t)w * sizeof(uint16_t));
+            band.RowDone(y + 1);
+            if (y + 2 < band.y1)
+                win.Fill(band, y + 2 + win.h);  // replaces row y - h
+            y += 2;
+            continue;
+        }
+        win.Point(y, n);
         uint16_t* out = band.OutRow(y);
         if (n <= 5)
             NetworkRow(job, win, w, out, wires);
@@ -418,7 +507,8 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
             HistogramRow(win, w, out, fine);
         band.RowDone(y);
         if (y + 1 < band.y1)
-            win.Fill(band, y + 1 + win.h);  // replaces row y - h, which no later row reads
+            win.Fill(band, y + 1 + win.h);  // replaces row y - h - 1, which no later row reads
+        y++;
     }
 }
 
