@@ -16,7 +16,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#if defined(__SSE2__)
 #include <immintrin.h>
+#endif
 
 #include "imaging/filter_bands.h"
 #include "imaging/filter_simd.h"
@@ -41,7 +43,7 @@ struct RadialPlan {
     double groupWeight[kMaxPairs];
     int32_t classTermEnd[kMaxPairs];
     int32_t classMultiple[kMaxPairs];
-    ptrdiff_t termOffset[kMaxTerms];  // row a * rowLength + column offset
+    ptrdiff_t termOffset[kMaxTerms];  // bytes: (row a * rowLength + column offset) * 4
 
     // Scratch of the builder.
     int32_t pairA[kMaxPairs], pairB[kMaxPairs], pairDist[kMaxPairs];
@@ -50,7 +52,7 @@ struct RadialPlan {
     int32_t classRoot[kMaxPairs];  // m in d = m sqrt(q)
     int64_t groupLcm[kMaxPairs];
     int64_t groupLoad[kMaxPairs];  // sum of pixels x multiple over the group's classes
-    int32_t groupRadicand[kMaxPairs];
+    int32_t lastGroupOfRadicand[2 * kMaxHalf * kMaxHalf + 1];  // -1: none yet
     int32_t groupFill[kMaxPairs];
     int32_t order[kMaxPairs];    // pairs by distance
     int32_t slot[kMaxPairs];
@@ -128,6 +130,8 @@ void BuildPlan(RadialPlan* p, int32_t n, int32_t width, const double* weights, b
 
     // Group assignment. The integer sum of a group must stay below 2^31 for any pixels.
     int32_t groups = 0;
+    for (int32_t q = 0; q <= 2 * h * h; q++)
+        p->lastGroupOfRadicand[q] = -1;
     for (int32_t c = 0; c < classes; c++) {
         const int32_t d2 = p->pairDist[order[p->classFirstPair[c]]];
         int64_t pixels = 0;
@@ -138,12 +142,7 @@ void BuildPlan(RadialPlan* p, int32_t n, int32_t width, const double* weights, b
         p->classRoot[c] = m;
         int32_t g = -1;
         if (merge && d2 > 0) {
-            for (int32_t k = groups - 1; k >= 0; k--) {
-                if (p->groupRadicand[k] == q) {
-                    g = k;
-                    break;
-                }
-            }
+            g = p->lastGroupOfRadicand[q];
         }
         if (g >= 0) {
             const int64_t lcm = p->groupLcm[g] / Gcd(p->groupLcm[g], m) * m;
@@ -157,7 +156,8 @@ void BuildPlan(RadialPlan* p, int32_t n, int32_t width, const double* weights, b
         }
         if (g < 0) {
             g = groups++;
-            p->groupRadicand[g] = d2 > 0 ? q : 0;
+            if (merge && d2 > 0)
+                p->lastGroupOfRadicand[q] = g;
             p->groupLcm[g] = m;
             p->groupLoad[g] = pixels;
         }
@@ -228,6 +228,8 @@ void BuildPlan(RadialPlan* p, int32_t n, int32_t width, const double* weights, b
             }
         }
         p->classTermEnd[e] = terms;
+        for (int32_t t = e > 0 ? p->classTermEnd[e - 1] : 0; t < terms; t++)
+            p->termOffset[t] *= (ptrdiff_t)sizeof(int32_t);
     }
     p->groupCount = groups;
 }
@@ -267,9 +269,14 @@ typedef double Double8 __attribute__((vector_size(64)));
 // this conversion goes through 128-bit pieces; the instructions do it in one step.
 NYRA_ALWAYS_INLINE void ToDoubles(const Int4& s, Double2* lo, Double2* hi)
 {
+#if defined(__SSE2__)
     const __m128i v = (__m128i)s;
     *lo = (Double2)_mm_cvtepi32_pd(v);
     *hi = (Double2)_mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0xEE));
+#else
+    *lo = Double2{(double)s[0], (double)s[1]};
+    *hi = Double2{(double)s[2], (double)s[3]};
+#endif
 }
 
 #if NYRA_HAVE_AVX2_PATH
@@ -307,10 +314,10 @@ NYRA_ALWAYS_INLINE void RadialBlock(const RadialPlan& p, const int32_t* base, do
             for (int k = 0; k < K; k++)
                 cs[k] = VI{};
             for (const int32_t termEnd = p.classTermEnd[c]; t < termEnd; t++) {
-                const int32_t* q = base + p.termOffset[t];
+                const char* q = reinterpret_cast<const char*>(base) + p.termOffset[t];
                 for (int k = 0; k < K; k++) {
                     VI v;
-                    memcpy(&v, q + k * kLanes, sizeof(VI));
+                    memcpy(&v, q + k * sizeof(VI), sizeof(VI));
                     cs[k] += v;
                 }
             }
@@ -368,25 +375,28 @@ struct RadialJob {
     int32_t h;
 };
 
+// Vectors per block: 32-bit x86 has eight vector registers, x86_64 sixteen (thirty-two with
+// AVX-512); four vectors keep every lane's running sum in a register.
+#if defined(__x86_64__) || defined(_M_X64)
+constexpr int kVectors = 4;
+#else
+constexpr int kVectors = 2;
+#endif
+
 void RadialRowsBase(const RadialJob& j, FilterBand& band, uint8_t* scratch)
 {
-    // Eight vector registers on 32-bit x86, sixteen on x86_64.
-#if defined(__x86_64__) || defined(_M_X64)
-    RadialRowsBody<Int4, Double2, 4>(*j.plan, j.h, band, scratch);
-#else
-    RadialRowsBody<Int4, Double2, 2>(*j.plan, j.h, band, scratch);
-#endif
+    RadialRowsBody<Int4, Double2, kVectors>(*j.plan, j.h, band, scratch);
 }
 
 #if NYRA_HAVE_AVX2_PATH
 NYRA_TARGET_AVX2 void RadialRowsAvx2(const RadialJob& j, FilterBand& band, uint8_t* scratch)
 {
-    RadialRowsBody<Int8, Double4, 4>(*j.plan, j.h, band, scratch);
+    RadialRowsBody<Int8, Double4, kVectors>(*j.plan, j.h, band, scratch);
 }
 
 NYRA_TARGET_AVX512 void RadialRowsAvx512(const RadialJob& j, FilterBand& band, uint8_t* scratch)
 {
-    RadialRowsBody<Int16, Double8, 4>(*j.plan, j.h, band, scratch);
+    RadialRowsBody<Int16, Double8, kVectors>(*j.plan, j.h, band, scratch);
 }
 #endif
 
