@@ -8,37 +8,14 @@
 #include <windows.h>
 
 #include "backend/backend_state.h"
-#include "backend/fault_guard.h"
-
-namespace {
-
-struct UnloadCall {
-    VendorHandleCall_fn entry;
-    VendorHandle device;
-};
-
-void RunUnloadCall(void* arg)
-{
-    UnloadCall* call = static_cast<UnloadCall*>(arg);
-    call->entry(call->device);
-}
-
-void CallGuarded(VendorHandleCall_fn entry, VendorHandle device)
-{
-    if (!entry || !device)
-        return;
-    UnloadCall call = {entry, device};
-    GuardedCall(RunUnloadCall, &call, nullptr);
-}
-
-}  // namespace
+#include "backend/vendor_release.h"
 
 void ReleaseBackendAtUnload()
 {
     VendorHandle device = BackendDevice.exchange(0);
     if (device) {
-        CallGuarded(Vendor.HPK_AbortBulkPipe, device);
-        CallGuarded(Vendor.USB_CloseDevice, device);
+        CallVendorHandleGuarded(Vendor.HPK_AbortBulkPipe, device, nullptr);
+        CallVendorHandleGuarded(Vendor.USB_CloseDevice, device, nullptr);
     }
     HMODULE module = static_cast<HMODULE>(BackendModule);
     ClearVendorState();

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "backend/fault_guard.h"
 #include "backend/vendor_api.h"
 
 constexpr uint32_t kReleaseWaitMs = 2000;  // abort and close
@@ -14,6 +15,10 @@ extern const char kSuspendKillSwitchText[];  // its whole content
 // Calls entry(device, ms) behind the fault guard: the entry's result, or -1 after a fault, which
 // also sets SuspendDisabled.
 int32_t GuardedVendorCall(VendorTimerCall_fn entry, VendorHandle device, uint32_t ms);
+
+// Calls entry(device) behind the fault guard, without logging (also usable under the loader
+// lock). True when it returned normally or there was nothing to call.
+bool CallVendorHandleGuarded(VendorHandleCall_fn entry, VendorHandle device, GuardFault* fault);
 
 // Runs first(device) then second(device) (each if not null) on a release thread, each behind
 // the fault guard, and waits at most waitMs for it. Does nothing for device 0 or no entries.

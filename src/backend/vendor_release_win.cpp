@@ -20,6 +20,25 @@ const char kSuspendKillSwitchText[] =
     "USB_SetDefaultSystemSuspendTime faulted on this machine; NyraPro no longer calls it.\r\n"
     "Delete this file to re-enable the sensor suspend timer.\r\n";
 
+struct HandleCall {
+    VendorHandleCall_fn entry;
+    VendorHandle device;
+};
+
+static void RunHandleCall(void* arg)
+{
+    HandleCall* call = static_cast<HandleCall*>(arg);
+    call->entry(call->device);
+}
+
+bool CallVendorHandleGuarded(VendorHandleCall_fn entry, VendorHandle device, GuardFault* fault)
+{
+    if (!entry || !device)
+        return true;
+    HandleCall call = {entry, device};
+    return GuardedCall(RunHandleCall, &call, fault);
+}
+
 namespace {
 
 struct TimerCall {
@@ -33,17 +52,6 @@ void RunTimerCall(void* arg)
 {
     TimerCall* call = static_cast<TimerCall*>(arg);
     call->result = call->entry(call->device, call->ms);
-}
-
-struct HandleCall {
-    VendorHandleCall_fn entry;
-    VendorHandle device;
-};
-
-void RunHandleCall(void* arg)
-{
-    HandleCall* call = static_cast<HandleCall*>(arg);
-    call->entry(call->device);
 }
 
 // Everything the release thread touches: its own copies, never the backend state.
@@ -71,11 +79,8 @@ HMODULE PinModuleOf(const void* address)
 
 void GuardedHandleCall(VendorHandleCall_fn entry, VendorHandle device)
 {
-    if (!entry || !device)
-        return;
-    HandleCall call = {entry, device};
     GuardFault fault;
-    if (!GuardedCall(RunHandleCall, &call, &fault))
+    if (!CallVendorHandleGuarded(entry, device, &fault))
         LogTrace("!!! vendor release call faulted (SEH 0x%08lX at %p) -> ignored",
                  (unsigned long)fault.code, fault.address);
 }
