@@ -31,7 +31,7 @@ bool NeedsHistogram(int32_t type)
 }
 
 // One tone entry on its own, through the filters' public entry points.
-void RunToneAlone(Image16* image, int32_t type, const int32_t p[3])
+void RunToneAlone(Image16* image, int32_t type, const int32_t p[3], int32_t lowClip)
 {
     uint16_t* px = image->pixels;
     size_t n = PixelCount(image->width, image->height);
@@ -44,7 +44,7 @@ void RunToneAlone(Image16* image, int32_t type, const int32_t p[3])
     case FilterDynamicLighten: LightenDynamicRange(px, n); break;
     case FilterEqualize: EqualizeImage(px, n); break;
     case FilterGamma: GammaCorrect(px, n, p[0]); break;
-    case FilterLevel: LevelAdjust(px, n, p[0], p[1], p[2]); break;
+    case FilterLevel: LevelAdjust(px, n, p[0], p[1], p[2], lowClip); break;
     case FilterLevelPercent: LevelAdjustByPercentage(px, n, p[0], p[1], p[2]); break;
     case FilterNormalize: NormalizeImage(px, n); break;
     default: break;
@@ -54,8 +54,8 @@ void RunToneAlone(Image16* image, int32_t type, const int32_t p[3])
 // A run of consecutive tone entries composed into one table.
 class ToneRun {
 public:
-    explicit ToneRun(Image16* image)
-        : image_(image), table_(kToneTableSize), step_(kToneTableSize),
+    ToneRun(Image16* image, int32_t lowClip)
+        : image_(image), lowClip_(lowClip), table_(kToneTableSize), step_(kToneTableSize),
           histogram_(kToneTableSize), spare_(kToneTableSize)
     {
         usable_ = table_ && step_ && histogram_ && spare_;
@@ -64,7 +64,7 @@ public:
     void Add(int32_t type, const int32_t p[3])
     {
         if (!usable_) {
-            RunToneAlone(image_, type, p);
+            RunToneAlone(image_, type, p, lowClip_);
             return;
         }
         size_t n = PixelCount(image_->width, image_->height);
@@ -84,7 +84,7 @@ public:
             histogramValid_ = true;
         }
         if (!BuildToneTable(type, p, histogramValid_ ? histogram_.data() : nullptr, n,
-                            CaptureLowClip.load(), step_.data())) {
+                            lowClip_, step_.data())) {
             return;  // this entry leaves the image as it is
         }
         uint16_t* t = table_.data();
@@ -117,6 +117,7 @@ public:
 
 private:
     Image16* image_;
+    int32_t lowClip_;
     FilterBuffer<uint16_t> table_;     // composition of the run so far
     FilterBuffer<uint16_t> step_;      // the entry being added
     FilterBuffer<uint32_t> histogram_; // of the image as the composed table leaves it
@@ -160,7 +161,7 @@ bool IsFilterEntryActive(const FilterEntry& entry)
     return modality[0] == '\0' || CompareNoCase(modality, "IO") == 0;
 }
 
-void ApplyFilterChain(Image16* image, const FilterEntry* entries, int32_t count)
+void ApplyFilterChain(Image16* image, const FilterEntry* entries, int32_t count, int32_t lowClip)
 {
     if (!image || !image->pixels || PixelCount(image->width, image->height) == 0)
         return;
@@ -178,7 +179,7 @@ void ApplyFilterChain(Image16* image, const FilterEntry* entries, int32_t count)
             firstLevel = i;
     }
     const int32_t invertParams[3] = {0, 0, 0};
-    ToneRun tones(image);
+    ToneRun tones(image, lowClip);
     if (!hasInvert && firstLevel < 0)
         tones.Add(FilterInvert, invertParams);
 

@@ -315,8 +315,10 @@ bool NeedsHistogram(int32_t type)
            type == FilterNormalize || type == FilterAdaptiveNormalization;
 }
 
-// One tone entry on its own: histogram if the curve needs one, table, one pass.
-void RunTone(uint16_t* pixels, size_t count, int32_t type, int32_t p1, int32_t p2, int32_t p3)
+// One tone entry on its own: histogram if the curve needs one, table, one pass. lowClip
+// matters only to Level Adjustment.
+void RunTone(uint16_t* pixels, size_t count, int32_t type, int32_t p1, int32_t p2, int32_t p3,
+             int32_t lowClip = -1)
 {
     if (!pixels || count == 0)
         return;
@@ -340,7 +342,7 @@ void RunTone(uint16_t* pixels, size_t count, int32_t type, int32_t p1, int32_t p
         }
         return;
     }
-    if (BuildToneTable(type, p, histogram.data(), count, CaptureLowClip.load(), table.data()))
+    if (BuildToneTable(type, p, histogram.data(), count, lowClip, table.data()))
         MapThroughTable(pixels, count, table.data());
 }
 
@@ -385,9 +387,10 @@ void GammaCorrect(uint16_t* pixels, size_t count, int32_t gammaX100)
     RunTone(pixels, count, FilterGamma, gammaX100, 0, 0);
 }
 
-void LevelAdjust(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot, int32_t maximum)
+void LevelAdjust(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot, int32_t maximum,
+                 int32_t lowClip)
 {
-    RunTone(pixels, count, FilterLevel, minimum, pivot, maximum);
+    RunTone(pixels, count, FilterLevel, minimum, pivot, maximum, lowClip);
 }
 
 void LevelAdjustByPercentage(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot,

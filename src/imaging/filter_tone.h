@@ -6,8 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// Low clip point of the unfiltered frame, published by the capture worker for the chain's
-// Level Adjustment; -1 when unset.
+// Low clip point of the unfiltered frame of the capture in progress, published on the host's
+// thread; -1 when unset. No filter reads it: a worker whose capture was abandoned may still be
+// filtering when the next capture starts, so every run is handed its own clip point instead.
 extern std::atomic<int32_t> CaptureLowClip;
 
 constexpr size_t kToneTableSize = 65536;
@@ -19,7 +20,9 @@ void DarkenDynamicRange(uint16_t* pixels, size_t count, int32_t level);
 void LightenDynamicRange(uint16_t* pixels, size_t count);
 void EqualizeImage(uint16_t* pixels, size_t count);
 void GammaCorrect(uint16_t* pixels, size_t count, int32_t gammaX100);
-void LevelAdjust(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot, int32_t maximum);
+// lowClip: the capture's low clip point, which widens the image's own (-1: none).
+void LevelAdjust(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot, int32_t maximum,
+                 int32_t lowClip = -1);
 void LevelAdjustByPercentage(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot,
                              int32_t maximum);
 void NormalizeImage(uint16_t* pixels, size_t count);
@@ -46,6 +49,6 @@ bool HistogramOf(const uint16_t* pixels, size_t count, uint32_t* histogram);
 void MapThroughTable(uint16_t* pixels, size_t count, const uint16_t* table);
 bool IsToneFilter(int32_t type);
 // The curve of a tone entry (type 0..10, parameters after the chain's substitutions), from the
-// histogram of the pixels it would see. lowClip is CaptureLowClip as Level Adjustment reads it.
+// histogram of the pixels it would see. lowClip is the capture's low clip point (-1: none).
 bool BuildToneTable(int32_t type, const int32_t params[3], const uint32_t* histogram,
                     size_t count, int32_t lowClip, uint16_t* table);

@@ -27,11 +27,11 @@ FilterEntry E(int32_t type, int32_t p1 = 0, int32_t p2 = 0, int32_t p3 = 0, cons
 }
 
 // Runs the chain on a malloc'd copy, as the capture worker owns its frame.
-ref::Image RunChain(const ref::Image& in, const std::vector<FilterEntry>& list)
+ref::Image RunChain(const ref::Image& in, const std::vector<FilterEntry>& list, int32_t lowClip = -1)
 {
     Image16 image{in.w, in.h, static_cast<uint16_t*>(malloc(in.px.size() * sizeof(uint16_t)))};
     memcpy(image.pixels, in.px.data(), in.px.size() * sizeof(uint16_t));
-    ApplyFilterChain(&image, list.data(), (int32_t)list.size());
+    ApplyFilterChain(&image, list.data(), (int32_t)list.size(), lowClip);
     ref::Image out;
     out.w = image.width;
     out.h = image.height;
@@ -145,16 +145,18 @@ TEST(FilterChain, ZeroParametersTakeTheCatalogueValues)
     }
 }
 
-TEST(FilterChain, LevelAdjustmentReadsCaptureLowClip)
+TEST(FilterChain, LevelAdjustmentTakesTheCaptureLowClip)
 {
-    // Own low clip point 2000 (everything at or above 2000); CaptureLowClip 500 widens it.
+    // Own low clip point 2000 (everything at or above 2000); a capture clip point of 500 widens
+    // it. The process-wide CaptureLowClip is not read: a late abandoned worker must not change
+    // the running capture's image.
     ref::Image in = testimg::Flat(100, 100, 2000);
     for (size_t i = 0; i < in.px.size(); i++)
         in.px[i] = (uint16_t)(2000 + (i * 37) % 30000);
     std::vector<FilterEntry> list = {E(FilterLevel, 128, 138, 148), E(FilterInvert)};
+    CaptureLowClip.store(700);
     ref::Image own = RunChain(in, list);
-    CaptureLowClip.store(500);
-    ref::Image widened = RunChain(in, list);
+    ref::Image widened = RunChain(in, list, 500);
     CaptureLowClip.store(-1);
     EXPECT_EQ(widened.px, RefChain(in, list, 500).px);
     EXPECT_EQ(own.px, RefChain(in, list, -1).px);
