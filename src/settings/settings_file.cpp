@@ -42,25 +42,6 @@ bool SettingsDir(char* dir)
     return true;
 }
 
-// Reads until size bytes arrived, the file ended or a read failed; returns the bytes read.
-uint32_t ReadUpTo(const SettingsFileOps& ops, SettingsFileHandle file, uint8_t* buffer, uint32_t size)
-{
-    uint32_t total = 0;
-    while (total < size) {
-        uint32_t got = 0;
-        if (!ops.read(file, buffer + total, size - total, &got) || got == 0)
-            break;
-        total += got;
-    }
-    return total;
-}
-
-bool WriteAll(const SettingsFileOps& ops, SettingsFileHandle file, const uint8_t* data, uint32_t size)
-{
-    uint32_t done = 0;
-    return ops.write(file, data, size, &done) && done == size;
-}
-
 // Reads up to size bytes from the start of settings.dat. False when there is no path or the
 // file cannot be opened.
 bool ReadSettingsBytes(uint8_t* buffer, uint32_t size, uint32_t* got)

@@ -1,7 +1,7 @@
-// The file operations behind settings.dat, as a table of plain functions. Paths are
-// Windows-style (backslashes); the POSIX table maps them for the native build. The save and
-// load code call only through this table, so a test can put in one whose Nth call fails
-// and check that a failed save leaves the previous file whole.
+// The file operations behind the files the plug-in owns (settings.dat, correction files), as
+// a table of plain functions. Paths are Windows-style (backslashes); the POSIX table maps them
+// for the native build. The save and load code call only through this table, so a test can
+// put in one whose Nth call fails and check that a failed save leaves the previous file whole.
 #pragma once
 #include <cstdint>
 
@@ -38,3 +38,23 @@ const SettingsFileOps& SettingsFiles();
 
 // Puts in another table (null restores the platform's); returns the one in use before.
 const SettingsFileOps* SetSettingsFileOps(const SettingsFileOps* ops);
+
+// Reads until size bytes arrived, the file ended or a read failed; returns the bytes read.
+inline uint32_t ReadUpTo(const SettingsFileOps& ops, SettingsFileHandle file, uint8_t* buffer, uint32_t size)
+{
+    uint32_t total = 0;
+    while (total < size) {
+        uint32_t got = 0;
+        if (!ops.read(file, buffer + total, size - total, &got) || got == 0)
+            break;
+        total += got;
+    }
+    return total;
+}
+
+// One write that must report its full length.
+inline bool WriteAll(const SettingsFileOps& ops, SettingsFileHandle file, const uint8_t* data, uint32_t size)
+{
+    uint32_t done = 0;
+    return ops.write(file, data, size, &done) && done == size;
+}
