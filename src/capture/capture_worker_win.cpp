@@ -11,8 +11,7 @@
 #include "backend/backend.h"
 #include "capture/capture_job.h"
 #include "capture/capture_plan.h"
-#include "imaging/filter_chain.h"
-#include "imaging/filter_tone.h"
+#include "capture/post_read.h"
 #include "imaging/image16.h"
 #include "plugin/globals.h"
 #include "plugin/log.h"
@@ -55,39 +54,13 @@ static bool OpenOrReuseSensor(CaptureJob* job, SensorSlot* current)
     return true;
 }
 
-// Filters, clean-up, orientation and statistics of a frame that the sensor delivered. The chain
-// may replace the pixel block and swap the size; the image then holds the new block.
-static void FinishFrame(Image16* image, int32_t variant)
+// Everything between the read and the DIB; the chain may replace the pixel block and swap the
+// size, and the image then holds the new block.
+static void FinishFrame(Image16* image, const SensorSlot& sensor)
 {
-    // Flat-field correction and exposure classification go here.
-    size_t count = (size_t)image->width * (size_t)image->height;
-    int32_t low = 0, high = 65535;
-    HistogramClipPoints(image->pixels, count, 0.005, &low, &high);
-    CaptureLowClip.store(low);
-    FillDarkEdgeRuns(image->pixels, image->width, image->height);
-    if (ActiveSettings.applyImageFiltering && ActiveSettings.filterCount > 0) {
-        ApplyFilterChain(image, ActiveSettings.filters, ActiveSettings.filterCount);
-        LogTrace("   applied %d post-capture filter(s) -> %dx%d", (int)ActiveSettings.filterCount, (int)image->width,
-                 (int)image->height);
-    }
-    CaptureLowClip.store(-1);
-
-    uint16_t* pixels = image->pixels;
-    int32_t width = image->width, height = image->height;
-    MirrorRows(pixels, width, height);
-    if (ActiveSettings.makeCornersBlack)
-        BlackenCorners(pixels, width, height, variant);
-    FillSaturatedEdgeRuns(pixels, width, height);
-    ClearTopAndBottomRows(pixels, width, height);
-    StampMark(pixels, width, height);
-    // The exposure indicator goes here.
-    FlipRows(pixels, width, height);
-
-    FrameStats stats = ComputeFrameStats(pixels, width, height);
-    LogTrace("   final image min=%u max=%u mean=%u", stats.minimum, stats.maximum, stats.mean);
-    EdgeMaxima edges = ComputeEdgeMaxima(pixels, width, height);
-    LogTrace("   edge max (excl corners): top=%u bottom=%u left=%u right=%u", edges.top, edges.bottom, edges.left,
-             edges.right);
+    PostReadInput input{&ActiveSettings, sensor.variant, sensor.serial, nullptr};
+    PostReadResult result;
+    ProcessCapturedFrame(image, input, &result);
 }
 
 // Releases the device this worker used, and only that one: after an abandonment the driver has
@@ -149,7 +122,7 @@ uint32_t CaptureWorker(CaptureJob* job)
                  ReadNote(result.minimum, result.maximum, elapsed));
 
         Image16 image = {result.width, result.height, result.pixels};
-        FinishFrame(&image, sensor.variant);
+        FinishFrame(&image, sensor);
         result.pixels = image.pixels;  // FreeCaptureResult releases whichever block survived
         result.width = image.width;
         result.height = image.height;
