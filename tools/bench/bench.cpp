@@ -194,6 +194,8 @@ int main(int argc, char** argv)
             SetFilterThreadCount(0);
             printf("  %-26s %10.2f\n", "chain, baseline SSE2 loops", base);
             key["chain_L_sse2_1t"] = base;
+            key["pipeline_L"] = PipelineMs(frame.data(), w, h);
+            printf("  %-26s %10s %10.2f\n", "post-read processing", "", key["pipeline_L"]);
         }
         free(im.pixels);
         if (tag == 'L') {
@@ -204,9 +206,9 @@ int main(int argc, char** argv)
     }
     printf("\nbench: chain_L_1t_ms=%.1f chain_L_all_ms=%.1f opencv_chain_L_1t_ms=%.1f "
            "sharpen21_L_1t_ms=%.1f opencv_sharpen21_L_1t_ms=%.1f median5_L_1t_ms=%.1f "
-           "opencv_median5_L_1t_ms=%.1f median21_L_1t_ms=%.1f\n",
+           "opencv_median5_L_1t_ms=%.1f median21_L_1t_ms=%.1f pipeline_L_ms=%.1f\n",
            key["chain_L_1t"], key["chain_L_all"], key["opencv_chain_L_1t"], key["sharpen21_L_1t"],
            key["opencv_sharpen21_L_1t"], key["median5_L_1t"], key["opencv_median5_L_1t"],
-           key["median21_L_1t"]);
+           key["median21_L_1t"], key["pipeline_L"]);
     return 0;
 }

@@ -16,3 +16,6 @@ struct OpenCvTiming {
 
 // OpenCV's closest equivalents of our filters and of the default chain, on a copy of px.
 std::vector<OpenCvTiming> OpenCvTimings(const uint16_t* px, int w, int h, int runs);
+
+// The whole post-read processing of a frame (bench_pipeline.cpp), default settings, all cores.
+double PipelineMs(const uint16_t* frame, int w, int h);
