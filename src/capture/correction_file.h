@@ -81,8 +81,8 @@ bool ApplyCorrectionFile(uint16_t* pixels, int32_t width, int32_t height, const 
 
 // Writes a correction file crash-safely: header and gains into "<path minus .CAL>.<pid>.tmp" in
 // the same folder, flushed, then moved over path. A failure removes the temporary file and
-// leaves any previous file at path untouched. The folder must exist. gains holds
-// width x height values; serial and variant fill the informative header fields. True when
-// the new file is in place.
+// leaves any previous file at path untouched. The folder must exist, and the temporary name
+// must fit in 259 characters. gains holds width x height values; serial and variant fill the
+// informative header fields. True when the new file is in place.
 bool WriteCorrectionFile(const char* path, const char* serial, int32_t variant, int32_t width,
                          int32_t height, int32_t frameCount, const uint16_t* gains);

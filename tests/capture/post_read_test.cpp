@@ -37,14 +37,10 @@ std::vector<uint16_t> Process(const std::vector<uint16_t>& in, int32_t* w, int32
     return out;
 }
 
-FilterEntry Entry(int32_t type, int32_t p1 = 0, int32_t p2 = 0, int32_t p3 = 0)
+FilterEntry Entry(int32_t type)
 {
     FilterEntry e{};
-    e.type = type;
-    e.enabled = 1;
-    e.param1 = p1;
-    e.param2 = p2;
-    e.param3 = p3;
+    SetFilterDefaults(&e, type);
     return e;
 }
 
@@ -153,7 +149,7 @@ TEST_F(PostRead, ClipPointTravelsWithTheCaptureNotThroughTheGlobal)
         in[i] = (uint16_t)(3000 + (i * 7919) % 40000);
     NyraSettings s = DefaultSettings();
     s.filterCount = 1;
-    s.filters[0] = Entry(FilterLevel, 128, 138, 148);
+    s.filters[0] = Entry(FilterLevel);  // 128, 138, 148
     int32_t w = W, h = H;
     PostReadResult quiet, disturbed;
     CaptureLowClip.store(-1);
