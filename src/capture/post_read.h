@@ -1,7 +1,8 @@
 // The processing of a frame after the sensor read, as one function of its inputs: the frame,
-// a settings snapshot, the sensor facts and the correction file. It reads and writes nothing
-// process-wide (the log aside), so a worker whose capture was abandoned and that finishes late
-// cannot change a later capture; the capture's results travel back in PostReadResult. The DLL's
+// a settings snapshot, the sensor facts and the correction file. Apart from the log and the
+// indicator masks (a cache safe to share) it reads and writes nothing process-wide, so a worker
+// whose capture was abandoned and that finishes late cannot change a later capture; the
+// capture's results, the clip point among them, travel back in PostReadResult. The DLL's
 // worker and the offline pipeline tool both call it, so they deliver the same pixels.
 #pragma once
 #include <cstdint>
