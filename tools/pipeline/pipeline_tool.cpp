@@ -163,14 +163,14 @@ bool WriteWhole(const std::string& path, const void* data, size_t size)
 }
 
 // One run on a fresh malloc'd copy (the chain may replace the block).
-Image16 ProcessCopy(const std::vector<uint16_t>& frame, const Options& o, const PostReadInput& input)
+Image16 ProcessCopy(const std::vector<uint16_t>& frame, const Options& o, const PostReadInput& input,
+                    PostReadResult* result)
 {
     Image16 image{o.width, o.height, static_cast<uint16_t*>(malloc(frame.size() * sizeof(uint16_t)))};
     if (!image.pixels)
         return Image16{0, 0, nullptr};
     memcpy(image.pixels, frame.data(), frame.size() * sizeof(uint16_t));
-    PostReadResult result;
-    ProcessCapturedFrame(&image, input, &result);
+    ProcessCapturedFrame(&image, input, result);
     return image;
 }
 
@@ -225,10 +225,11 @@ int Run(const Options& o, FILE* out, FILE* err)
     PostReadInput input{&settings, o.variant, "", o.cal.c_str()};
     std::vector<double> times;
     Image16 image{0, 0, nullptr};
+    PostReadResult result{};
     for (int32_t run = 0; run < std::max(o.repeat, 1); run++) {
         free(image.pixels);
         auto t0 = std::chrono::steady_clock::now();
-        image = ProcessCopy(frame, o, input);
+        image = ProcessCopy(frame, o, input, &result);
         auto t1 = std::chrono::steady_clock::now();
         times.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
         if (!image.pixels) {
@@ -236,6 +237,10 @@ int Run(const Options& o, FILE* out, FILE* err)
             return 1;
         }
     }
+    if (!o.cal.empty() && !result.corrected)
+        fprintf(err, "nyra-pipeline: --cal not applied: %s\n",
+                settings.imageReturnType != 0 ? "the image return type is not 0 (fully corrected)"
+                                              : "it was made for another frame size, or is not a correction file");
     bool written = WriteOutputs(o, image, err);
     if (written) {
         fprintf(out, "%dx%d\n", (int)image.width, (int)image.height);
