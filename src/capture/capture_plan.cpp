@@ -13,24 +13,8 @@ CapturePlan PlanCapture(int32_t variant, const NyraSettings& settings)
 {
     CapturePlan plan{};
     FrameSizeForVariant(variant, &plan.width, &plan.height);
-    switch (variant) {
-    case 3:
-        plan.modelIndex = 2;
-        plan.sizeNumber = 3;
-        break;
-    case 4:
-        plan.modelIndex = 0;
-        plan.sizeNumber = 1;
-        break;
-    case 2:
-        plan.modelIndex = 1;
-        plan.sizeNumber = 2;
-        break;
-    default:
-        plan.modelIndex = 0;
-        plan.sizeNumber = 2;
-        break;
-    }
+    plan.modelIndex = variant == 3 ? 2 : variant == 2 ? 1 : 0;
+    plan.sizeNumber = SizeNumberForVariant(variant);
     static const char* const kModelNames[kModelCount] = {"Standard", "SMS Variant", "Size 3"};
     plan.modelName = kModelNames[plan.modelIndex];
     const SensorModelParams& model = settings.models[plan.modelIndex];
@@ -40,6 +24,24 @@ CapturePlan PlanCapture(int32_t variant, const NyraSettings& settings)
     plan.integrationMs = model.integrationTimeMs;
     plan.correction = settings.imageReturnType != 2;
     return plan;
+}
+
+int32_t SizeNumberForVariant(int32_t variant)
+{
+    return variant == 3 ? 3 : variant == 4 ? 1 : 2;
+}
+
+int32_t TaskModelIndex(int32_t variant, const NyraSettings& settings)
+{
+    int32_t index = settings.sensorModel;
+    if (settings.modelFollowsDetected)
+        index = variant == 2 ? 1 : variant == 3 ? 2 : 0;
+    return index >= 0 && index < kModelCount ? index : 0;
+}
+
+void FormatSwitchEntry(char* out, size_t size, const SensorSlot& slot)
+{
+    FormatText(out, size, "Size %d  (%s)", (int)SizeNumberForVariant(slot.variant), slot.serial);
 }
 
 void FormatTimerText(char* out, size_t size, uint32_t seconds)

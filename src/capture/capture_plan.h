@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "backend/sensor_slot.h"
 #include "settings/settings_record.h"
 
 struct CapturePlan {
@@ -20,6 +21,14 @@ struct CapturePlan {
 };
 
 CapturePlan PlanCapture(int32_t variant, const NyraSettings& settings);
+
+// "Size %d" of the sensor descriptions: 3 for variant 3, 1 for variant 4, 2 for the others.
+int32_t SizeNumberForVariant(int32_t variant);
+// Parameter block of the correction-file build and the saturation report: by the variant when
+// the model follows the detected sensor, else the Hardware page's model (0 when out of range).
+int32_t TaskModelIndex(int32_t variant, const NyraSettings& settings);
+// Entry of the switch-sensor list: "Size %d  (%s)" with the size number and serial.
+void FormatSwitchEntry(char* out, size_t size, const SensorSlot& slot);
 
 // "Active %lu seconds" below a minute, "Active %lu minute(s) %lu seconds" from then on.
 void FormatTimerText(char* out, size_t size, uint32_t seconds);

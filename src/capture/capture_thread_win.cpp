@@ -12,10 +12,16 @@
 #include "plugin/globals.h"
 #include "plugin/log.h"
 
-CaptureJob* NewCaptureJob()
+CaptureJob* NewCaptureJob(const NyraSettings& settings)
 {
     void* memory = calloc(1, sizeof(CaptureJob));
-    return memory ? new (memory) CaptureJob() : nullptr;
+    if (!memory)
+        return nullptr;
+    CaptureJob* job = new (memory) CaptureJob();
+    job->body = [](CaptureJob* j) { CaptureWorker(j); };
+    job->settings = settings;
+    job->lowClip = -1;
+    return job;
 }
 
 void FreeCaptureJob(CaptureJob* job)
@@ -24,6 +30,7 @@ void FreeCaptureJob(CaptureJob* job)
         return;
     if (job->dib)
         GlobalFree(static_cast<HGLOBAL>(job->dib));
+    FreeCaptureResult(&job->read);
     job->~CaptureJob();
     free(job);
 }
@@ -36,9 +43,18 @@ void SetCaptureError(const char* format, ...)
     va_end(args);
 }
 
-static void RunWorker(void* job)
+void SetJobError(CaptureJob* job, const char* format, ...)
 {
-    CaptureWorker(static_cast<CaptureJob*>(job));
+    va_list args;
+    va_start(args, format);
+    FormatTextV(job->errorText, sizeof job->errorText, format, args);
+    va_end(args);
+}
+
+static void RunWorker(void* param)
+{
+    CaptureJob* job = static_cast<CaptureJob*>(param);
+    job->body(job);
 }
 
 uint32_t CaptureWorkerGuarded(CaptureJob* job)
@@ -54,6 +70,8 @@ uint32_t CaptureWorkerGuarded(CaptureJob* job)
         GlobalFree(static_cast<HGLOBAL>(job->dib));
         job->dib = nullptr;
     }
+    // Nor is a frame the read may have half delivered.
+    FreeCaptureResult(&job->read);
     job->armed.store(0);
     job->crashed.store(1);
     return 0;

@@ -3,6 +3,8 @@
 // and blocks in Capture16 until the exposure is read or the read is aborted, then finishes the
 // frame and packs it as the DIB the driver hands to the host. Returns 0 in every case; success
 // is a DIB in the job. The sensor stays open after a success unless the settings say otherwise.
+// The worker reads the settings snapshot in the job and leaves its texts and the sensor list
+// there for the driver to publish; an abandoned worker that wakes up drops its frame.
 #include <windows.h>
 
 #include <cstdlib>
@@ -27,18 +29,19 @@ static bool OpenOrReuseSensor(CaptureJob* job, SensorSlot* current)
     if (BackendDevice.load() == 0) {
         SensorSlot slots[kMaxSensors] = {};
         int32_t active = 0;
-        uint32_t suspendMs = (uint32_t)ActiveSettings.suspendDelayMinutes * 60000u;
-        int32_t count = OpenAndSelect(ActiveSettings.allowSuspend != 0, suspendMs, slots, &active);
+        const NyraSettings& settings = job->settings;
+        uint32_t suspendMs = (uint32_t)settings.suspendDelayMinutes * 60000u;
+        int32_t count = OpenAndSelect(settings.allowSuspend != 0, suspendMs, slots, &active);
         if (count < 1) {
             LogTrace("   sensor open failed: %s (no sensor connected?)", BackendLastError);
             return false;
         }
         if (active < 0 || active >= kMaxSensors || active >= count)
             active = 0;
-        CaptureActiveSlot = active;
-        CaptureSensorCount = count;
+        job->activeSlot = active;
+        job->sensorCount = count < kMaxSensors ? count : kMaxSensors;
         for (int32_t i = 0; i < count && i < kMaxSensors; i++) {
-            CaptureSensorList[i] = slots[i];
+            job->sensors[i] = slots[i];
             LogTrace("   slot%d: serial=%s variant=%d [%s]", (int)i, slots[i].serial, (int)slots[i].variant,
                      slots[i].description);
         }
@@ -56,11 +59,12 @@ static bool OpenOrReuseSensor(CaptureJob* job, SensorSlot* current)
 
 // Everything between the read and the DIB; the chain may replace the pixel block and swap the
 // size, and the image then holds the new block.
-static void FinishFrame(Image16* image, const SensorSlot& sensor)
+static void FinishFrame(CaptureJob* job, Image16* image, const SensorSlot& sensor)
 {
-    PostReadInput input{&ActiveSettings, sensor.variant, sensor.serial, nullptr};
+    PostReadInput input{&job->settings, sensor.variant, sensor.serial, nullptr};
     PostReadResult result;
     ProcessCapturedFrame(image, input, &result);
+    job->lowClip = result.lowClip;
 }
 
 // Releases the device this worker used, and only that one: after an abandonment the driver has
@@ -85,10 +89,11 @@ uint32_t CaptureWorker(CaptureJob* job)
             return 0;
         job->sensorOpen = 1;
 
-        CapturePlan plan = PlanCapture(sensor.variant, ActiveSettings);
+        CapturePlan plan = PlanCapture(sensor.variant, job->settings);
         LogTrace("   backend=%s serial=%s reported variant=%d -> model %d \"%s\" (auto)", KindName(BackendKindLoaded),
                  sensor.serial, (int)sensor.variant, (int)plan.modelIndex, plan.modelName);
-        FormatText(SensorName, sizeof SensorName, "Nyra Sensor '%s' Size %d", sensor.serial, (int)plan.sizeNumber);
+        FormatText(job->sensorName, sizeof job->sensorName, "Nyra Sensor '%s' Size %d", sensor.serial,
+                   (int)plan.sizeNumber);
 
         SwitchRequested.exchange(0);
         job->armCount.fetch_add(1);
@@ -104,17 +109,21 @@ uint32_t CaptureWorker(CaptureJob* job)
                   plan.integrationMs, plan.mode, plan.correction ? 1 : 0);
         DWORD elapsed = GetTickCount() - before;
 
+        // Given up on by the driver: the switch flag and everything else now belong to a later
+        // capture, which may even be reading from the device this worker opened.
+        if (job->abandoned.load() == kJobAbandoned)
+            break;
         if (SwitchRequested.load()) {
             LogTrace("   switch/refresh -> re-arming (prefer=%s)", PreferredSerial);
             FreeCaptureResult(&result);
-            ReleaseSensor();
+            ReleaseOwnDevice(job);
             continue;
         }
 
         if (!result.ok || !result.pixels || result.width <= 0 || result.height <= 0) {
             LogTrace("   REAL CAPTURE FAILED: %s (native 0x%X)", result.error, (unsigned)result.status);
             if (!UserTerminated.load() && !TimedOut.load() && !GroupActive.load())
-                SetCaptureError("Capture failed: %s (status 0x%X)", result.error, (unsigned)result.status);
+                SetJobError(job, "Capture failed: %s (status 0x%X)", result.error, (unsigned)result.status);
             break;
         }
         LogTrace("   Capture16 returned OK in %lu ms; pixels min=%u max=%u mean=%u %s", (unsigned long)elapsed,
@@ -122,13 +131,13 @@ uint32_t CaptureWorker(CaptureJob* job)
                  ReadNote(result.minimum, result.maximum, elapsed));
 
         Image16 image = {result.width, result.height, result.pixels};
-        FinishFrame(&image, sensor);
+        FinishFrame(job, &image, sensor);
         result.pixels = image.pixels;  // FreeCaptureResult releases whichever block survived
         result.width = image.width;
         result.height = image.height;
         result.count = image.width * image.height;
         job->dib = PackDib16(result.width, result.height, result.pixels);
-        FormatText(ImageInfoText, sizeof ImageInfoText, "%s  %dx%d  16-bit", SensorName, (int)result.width,
+        FormatText(job->imageInfo, sizeof job->imageInfo, "%s  %dx%d  16-bit", job->sensorName, (int)result.width,
                    (int)result.height);
         LogTrace("   REAL CAPTURE OK: %d px (%dx%d) -> DIB HGLOBAL=%p", (int)(result.width * result.height),
                  (int)result.width, (int)result.height, job->dib);
@@ -136,7 +145,7 @@ uint32_t CaptureWorker(CaptureJob* job)
     }
 
     FreeCaptureResult(&result);
-    if (job->dib && !ActiveSettings.closeHardwareEachCapture)
+    if (job->dib && !job->settings.closeHardwareEachCapture)
         return 0;
     ReleaseOwnDevice(job);
     return 0;

@@ -114,3 +114,25 @@ TEST(FrameSteps, MeanRoundsDown)
     EXPECT_EQ(ComputeFrameStats(px.data(), 2, 1).mean, 1u);
     EXPECT_EQ(ComputeFrameStats(px.data(), 0, 0).minimum, 65535u);
 }
+
+TEST(PlanCapture, SensorTasksFollowTheDetectedSensorOrTheHardwarePage)
+{
+    NyraSettings s = SettingsWithDistinctModels();
+    s.modelFollowsDetected = 1;
+    s.sensorModel = 0;
+    EXPECT_EQ(TaskModelIndex(3, s), 2);
+    EXPECT_EQ(TaskModelIndex(2, s), 1);
+    EXPECT_EQ(TaskModelIndex(4, s), 0);
+    s.modelFollowsDetected = 0;
+    s.sensorModel = 1;
+    EXPECT_EQ(TaskModelIndex(3, s), 1);
+    s.sensorModel = 7;
+    EXPECT_EQ(TaskModelIndex(3, s), 0);
+
+    SensorSlot slot{};
+    strcpy(slot.serial, "200042");
+    slot.variant = 4;
+    char entry[65];
+    FormatSwitchEntry(entry, sizeof entry, slot);
+    EXPECT_STREQ(entry, "Size 1  (200042)");
+}

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 #include <regex>
 #include <thread>
 #include <vector>
@@ -18,21 +19,27 @@ typedef uint32_t(__stdcall* NoArgFn)();
 
 // Runs action once from the capture's message loop, delayMs after it is scheduled.
 struct Dispatched {
-    static std::function<void()> Action;
+    static std::map<UINT_PTR, std::function<void()>> Actions;
     static void CALLBACK Fire(HWND, UINT, UINT_PTR id, DWORD)
     {
         KillTimer(nullptr, id);
-        if (Action)
-            Action();
+        auto action = Actions.find(id);
+        if (action != Actions.end() && action->second)
+            action->second();
     }
+    UINT_PTR id;
     Dispatched(UINT delayMs, std::function<void()> action)
     {
-        Action = std::move(action);
-        SetTimer(nullptr, 0, delayMs, Fire);
+        id = SetTimer(nullptr, 0, delayMs, Fire);
+        Actions[id] = std::move(action);
     }
-    ~Dispatched() { Action = nullptr; }
+    ~Dispatched()
+    {
+        KillTimer(nullptr, id);
+        Actions.erase(id);
+    }
 };
-std::function<void()> Dispatched::Action;
+std::map<UINT_PTR, std::function<void()>> Dispatched::Actions;
 
 struct DibSize {
     int32_t width = 0, height = 0;
@@ -236,6 +243,81 @@ TEST(CaptureWithSimulator, ReadIgnoringAbortAndCloseIsAbandonedThenReloaded)
     EXPECT_TRUE(Contains(host.logText(), "   previous capture was abandoned -> reloading the vendor SDK to clear its state"));
     ASSERT_NE(dib, nullptr) << host.errorText();
     GlobalFree(dib);
+}
+
+// A worker abandoned in a read that then delivers a frame (another sensor's, larger) in the
+// middle of a later capture changes nothing the host sees: not the texts while that capture
+// runs, nor its image, error text and image text, which equal those of the same capture alone.
+TEST(CaptureWithSimulator, AbandonedWorkerWakingDuringALaterCaptureChangesNothing)
+{
+    PluginHost host;
+    SimDevices sim(host, "read=stuck\nstuck_then=frame\nsensor0=20,25,0042\nseed=7\n");
+    host.setDevicesDir(sim.devices());
+    host.storeSettings(5, true);
+    EXPECT_EQ(host.capture16(1, 1), nullptr);
+    std::string infoBefore = host.imageInfo();
+
+    sim.configure("exposure_ms=3000\nseed=3\n");
+    std::string infoDuring = "(not read)";
+    Dispatched wake(300, [&] { sim.release(); });
+    Dispatched look(2500, [&] { infoDuring = host.imageInfo(); });
+    HGLOBAL during = host.capture16(2, 2);
+    std::string errorDuring = host.errorText(), infoAfter = host.imageInfo();
+    std::string log = host.logText();
+    size_t woke = log.find("   abandoned capture worker finally exited -> releasing its job");
+    EXPECT_LT(woke, log.rfind("   -> returning REAL image handle ")) << "the old worker returned mid-capture";
+    EXPECT_EQ(infoDuring, infoBefore);
+
+    HGLOBAL alone = host.capture16(3, 3);
+    ASSERT_NE(during, nullptr);
+    ASSERT_NE(alone, nullptr);
+    EXPECT_TRUE(PluginHost::TakeDib(during) == PluginHost::TakeDib(alone));
+    EXPECT_EQ(errorDuring, host.errorText());
+    EXPECT_EQ(infoAfter, host.imageInfo());
+    EXPECT_EQ(infoAfter, "Nyra Sensor '811234' Size 2  1300x1706  16-bit");
+}
+
+// Two sensors: the switch-sensor window lists both at the first arming; choosing the second
+// aborts the read and the capture re-arms, and delivers from, the chosen sensor.
+TEST(CaptureWithSimulator, SwitchingSensorDuringTheCaptureReArmsTheChosenOne)
+{
+    PluginHost host;
+    SimDevices sim(host, "sensors=2\nexposure_ms=4000\n");
+    host.setDevicesDir(sim.devices());
+    host.setStatusCallback();
+    host.storeSettings(30, true);
+    std::vector<std::string> entries;
+    int selected = -2;
+    Dispatched choose(1500, [&] {
+        HWND window = FindWindowA(nullptr, "Switch Sensor");
+        if (!window)
+            return;
+        HWND list = GetDlgItem(window, 1495);
+        for (int i = 0; i < (int)SendMessageA(list, CB_GETCOUNT, 0, 0); i++) {
+            char entry[80] = "";
+            SendMessageA(list, CB_GETLBTEXT, i, (LPARAM)entry);
+            entries.push_back(entry);
+        }
+        selected = (int)SendMessageA(list, CB_GETCURSEL, 0, 0);
+        SendMessageA(list, CB_SETCURSEL, 1, 0);
+        SendMessageA(window, WM_COMMAND, MAKEWPARAM(1495, CBN_SELCHANGE), (LPARAM)list);
+    });
+    HGLOBAL dib = host.capture16(1, 1);
+    EXPECT_EQ(entries, (std::vector<std::string>{"Size 2  (811234)", "Size 3  (200042)"}));
+    EXPECT_EQ(selected, 0);
+    ASSERT_NE(dib, nullptr) << host.errorText() << host.logText();
+    DibSize size = SizeOf(dib);
+    GlobalFree(dib);
+    EXPECT_EQ(size.width, 2580);
+    EXPECT_EQ(size.height, 1706);
+    EXPECT_EQ(PluginHost::Callbacks, (std::vector<std::string>{"5:Nyra Pro", "6:Nyra Sensor '811234' Size 2",
+                                                               "6:Nyra Sensor '200042' Size 3", "0:(null)"}));
+    std::string log = host.logText();
+    EXPECT_TRUE(Contains(log, "   Switch Sensor window: 2 sensors, active=slot0")) << log;
+    EXPECT_TRUE(Contains(log, "Switch Sensor: request -> serial=200042"));
+    EXPECT_TRUE(Contains(log, "   switch/refresh -> re-arming (prefer=200042)"));
+    EXPECT_TRUE(Contains(log, "   Switch Sensor window: 2 sensors, active=slot1"));
+    EXPECT_EQ(host.imageInfo(), "Nyra Sensor '200042' Size 3  2580x1706  16-bit");
 }
 
 TEST(CaptureWithSimulator, HostUnloadsWhileAnAbandonedWorkerIsStillBlocked)

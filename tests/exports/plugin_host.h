@@ -35,6 +35,9 @@ public:
     void storeSettings(int32_t timeoutSeconds, bool logging);
     HGLOBAL capture16(uint32_t ctx1, uint32_t ctx2);
     std::string errorText();
+    std::string imageInfo();
+    // The DIB's bytes; frees the handle.
+    static std::vector<uint8_t> TakeDib(HGLOBAL dib);
 
     // Status callbacks received, as "code:text".
     static std::vector<std::string> Callbacks;

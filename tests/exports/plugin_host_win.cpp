@@ -65,3 +65,22 @@ std::string PluginHost::errorText()
     fn<uint32_t(__stdcall*)(char*, int32_t)>("SEDGetErrorMessage")(text, sizeof text);
     return text;
 }
+
+std::string PluginHost::imageInfo()
+{
+    char text[256] = "";
+    fn<uint32_t(__stdcall*)(char*, int32_t)>("SEDGetImageInfo")(text, sizeof text);
+    return text;
+}
+
+std::vector<uint8_t> PluginHost::TakeDib(HGLOBAL dib)
+{
+    std::vector<uint8_t> bytes;
+    if (!dib)
+        return bytes;
+    const uint8_t* p = static_cast<const uint8_t*>(GlobalLock(dib));
+    bytes.assign(p, p + GlobalSize(dib));
+    GlobalUnlock(dib);
+    GlobalFree(dib);
+    return bytes;
+}

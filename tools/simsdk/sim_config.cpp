@@ -22,6 +22,7 @@ static void Defaults(SimConfig* c)
     c->read = ReadFrame;
     c->readStatus = 0x80000002u;
     c->flat = -1;
+    c->seed = -1;
     c->reader = ReaderRecords;
 }
 
@@ -46,6 +47,10 @@ static void Apply(SimConfig* c, const char* key, const char* value)
                   : !strcmp(value, "fault")  ? ReadFault
                   : !strcmp(value, "status") ? ReadStatus
                                              : ReadFrame;
+    } else if (!strcmp(key, "stuck_then")) {
+        c->stuckThenFrame = !strcmp(value, "frame");
+    } else if (!strcmp(key, "seed")) {
+        c->seed = atoi(value);
     } else if (!strcmp(key, "read_status")) {
         c->readStatus = (uint32_t)strtoul(value, nullptr, 16);
     } else if (!strcmp(key, "abort")) {

@@ -8,6 +8,8 @@
 //        hang: until aborted or closed; stuck: ignores abort and close until the release file
 //        exists; fault: access violation inside the read; status: fails with read_status
 //   read_status=HEX [80000002]
+//   stuck_then=frame|aborted [aborted]  what a stuck read returns once released
+//   seed=N [-1]              every phantom frame drawn with seed N (else per sensor and frame)
 //   abort=normal|hang, close=normal|hang [normal]: hang blocks the call until the release file
 //   suspend=ok|fail|fault [ok]  fail returns -1
 //   info_fail=N|always [0]   identification fails the first N calls on each device
@@ -46,6 +48,8 @@ struct SimConfig {
     int pipe;
     bool duplicate;
     int flat;               // -1 = phantom, else the flat value
+    bool stuckThenFrame;
+    int seed;               // -1 = per sensor and frame
     SimReader reader;
 };
 

@@ -292,7 +292,7 @@ static int32_t ReadImage(const char* name, SimHandle handle, void* buffer, SimCa
         break;
     case ReadStuck:
         WaitForRelease();
-        status = kStatusAborted;
+        status = config.stuckThenFrame ? 0 : kStatusAborted;
         break;
     case ReadHang:
         WaitForSingleObject(device.abortEvent, INFINITE);
@@ -325,7 +325,8 @@ static int32_t ReadImage(const char* name, SimHandle handle, void* buffer, SimCa
                 for (size_t i = 0; i < (size_t)width * height; ++i)
                     pixels[i] = (uint16_t)config.flat;
             } else {
-                RenderPhantom(pixels, width, height, (uint32_t)(index * 1000 + frame));
+                RenderPhantom(pixels, width, height,
+                              config.seed >= 0 ? (uint32_t)config.seed : (uint32_t)(index * 1000 + frame));
             }
         }
     }
