@@ -5,7 +5,7 @@
 
 #include "capture/saturation.h"
 
-TEST(SaturationReport, FiguresAndText)
+TEST(SaturationFigures, ThresholdPercentagesAndText)
 {
     // 1300 x 1706 pixels, one at 16000 (saturated), one at 15999 (not).
     std::vector<uint16_t> frame(1300 * 1706, 1000);
