@@ -31,7 +31,9 @@ static void MeasureSaturation(char* text, size_t size)
         return;
     }
     SensorSlot sensor = DetectVariantSafe();
-    SensorReadRequest request = TaskReadRequest(settings, sensor.variant, kSaturationIntegrationMs, kSaturationMode, 0);
+    SensorReadRequest request = TaskReadRequest(settings, sensor.variant);
+    request.integrationMs = kSaturationIntegrationMs;
+    request.mode = kSaturationMode;
     CaptureResult result;
     ReadFrameBounded(settings, request, &result);
     if (result.ok && result.pixels && result.count > 0)

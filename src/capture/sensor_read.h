@@ -10,7 +10,6 @@
 // to be abandoned comes back as a failed result with its reason in out->error.
 void ReadFrameBounded(const NyraSettings& settings, const SensorReadRequest& request, CaptureResult* out);
 
-// The settings' parameter block for a task, its frame size by the reported variant, and the
-// given mode, integration time and correction flag.
-SensorReadRequest TaskReadRequest(const NyraSettings& settings, int32_t variant, int32_t integrationMs,
-                                  uint8_t mode, uint8_t correction);
+// A raw-frame read for a task: the frame size by the reported variant and the thresholds,
+// integration time and mode (index + 1) of the task's parameter block.
+SensorReadRequest TaskReadRequest(const NyraSettings& settings, int32_t variant);

@@ -54,16 +54,15 @@ void ReadFrameBounded(const NyraSettings& settings, const SensorReadRequest& req
         FailRead(out, "the sensor library faulted during the read");
 }
 
-SensorReadRequest TaskReadRequest(const NyraSettings& settings, int32_t variant, int32_t integrationMs,
-                                  uint8_t mode, uint8_t correction)
+SensorReadRequest TaskReadRequest(const NyraSettings& settings, int32_t variant)
 {
     SensorReadRequest request{};
     FrameSizeForVariant(variant, &request.width, &request.height);
     const SensorModelParams& model = settings.models[TaskModelIndex(variant, settings)];
     request.startThreshold = (uint16_t)model.startThreshold;
     request.stopThreshold = (uint16_t)model.stopThreshold;
-    request.integrationMs = integrationMs;
-    request.mode = mode;
-    request.correction = correction;
+    request.integrationMs = model.integrationTimeMs;
+    request.mode = (uint8_t)(model.integrationMode + 1);
+    request.correction = 0;
     return request;
 }

@@ -95,6 +95,46 @@ TEST(CaptureWithSimulator, DeliversTheSensorFrame)
     GlobalFree(again);
 }
 
+// Each size variant the stand-in can report: the frame size and parameter block the capture
+// asks the library for, and the image and its description that reach the host.
+TEST(CaptureWithSimulator, FrameAndParametersFollowTheReportedVariant)
+{
+    struct Case {
+        const char* ini;
+        int block, width, height;
+        const char* info;
+    } cases[] = {
+        {"", 0, 1300, 1706, "Nyra Sensor '811234' Size 2  1300x1706  16-bit"},
+        {"sensor0=20,25,0042\n", 2, 2580, 1706, "Nyra Sensor '200042' Size 3  2580x1706  16-bit"},
+        {"sensor0=10,05,0777\n", 0, 1000, 1506, "Nyra Sensor '100777' Size 1  1000x1506  16-bit"},
+        {"info_fail=always\n", 1, 1300, 1706, "Nyra Sensor 'PID4400' Size 2  1300x1706  16-bit"},
+    };
+    for (const Case& c : cases) {
+        PluginHost host;
+        SimDevices sim(host, std::string("exposure_ms=20\n") + c.ini);
+        host.setDevicesDir(sim.devices());
+        NyraSettings settings = PluginHost::DefaultSettings();
+        for (int i = 0; i < 3; i++) {
+            settings.models[i].integrationMode = i;
+            settings.models[i].startThreshold = 100 + i;
+            settings.models[i].stopThreshold = 200 + i;
+            settings.models[i].integrationTimeMs = 300 + i;
+        }
+        host.storeSettings(settings);
+        HGLOBAL dib = host.capture16(1, 1);
+        ASSERT_NE(dib, nullptr) << c.ini << host.errorText();
+        DibSize size = SizeOf(dib);
+        GlobalFree(dib);
+        EXPECT_EQ(size.width, c.width) << c.ini;
+        EXPECT_EQ(size.height, c.height) << c.ini;
+        char read[160];
+        snprintf(read, sizeof read, "HPK_GetXrayCorrectionImage h=0x1001 capbits=64 capacity=8871220 mode=%d start=%d stop=%d integ=%d\r\n",
+                 c.block + 1, 100 + c.block, 200 + c.block, 300 + c.block);
+        EXPECT_TRUE(Contains(sim.calls(), read)) << c.ini << sim.calls();
+        EXPECT_EQ(host.imageInfo(), c.info);
+    }
+}
+
 TEST(CaptureWithSimulator, TimeoutEndsWithoutImage)
 {
     PluginHost host;

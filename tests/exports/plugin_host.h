@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/settings_record.h"
 #include "support/test_support.h"
 #include "support/win_module.h"
 
@@ -33,6 +34,9 @@ public:
     // Stores a blob whose settings open the log gate at the next capture (logging on) and use
     // the given capture timeout, as the options dialog would.
     void storeSettings(int32_t timeoutSeconds, bool logging);
+    void storeSettings(const NyraSettings& settings);
+    // The defaults with logging on.
+    static NyraSettings DefaultSettings();
     HGLOBAL capture16(uint32_t ctx1, uint32_t ctx2);
     std::string errorText();
     std::string imageInfo();

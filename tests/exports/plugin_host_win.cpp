@@ -42,15 +42,29 @@ void PluginHost::setStatusCallback()
     fn<void(__stdcall*)(void*)>("SEDSetStatusCallback")(reinterpret_cast<void*>(RecordStatus));
 }
 
+NyraSettings PluginHost::DefaultSettings()
+{
+    NyraSettings settings;
+    SettingsDefaults(&settings);
+    settings.enableLogging = 1;
+    return settings;
+}
+
 void PluginHost::storeSettings(int32_t timeoutSeconds, bool logging)
+{
+    NyraSettings settings = DefaultSettings();
+    settings.captureTimeoutSeconds = timeoutSeconds;
+    settings.enableLogging = logging ? 1 : 0;
+    storeSettings(settings);
+}
+
+void PluginHost::storeSettings(const NyraSettings& settings)
 {
     HostConfigBlob blob;
     memset(&blob, 0, sizeof blob);
     blob.version = kHostBlobVersion;
     memcpy(blob.magic, "NYRS", 4);
-    SettingsDefaults(&blob.settings);
-    blob.settings.captureTimeoutSeconds = timeoutSeconds;
-    blob.settings.enableLogging = logging ? 1 : 0;
+    blob.settings = settings;
     fn<uint32_t(__stdcall*)(const void*, uint32_t)>("SEDSetConfigurationAndOptions")(&blob, sizeof blob);
 }
 

@@ -22,6 +22,7 @@ static void Defaults(SimConfig* c)
     c->read = ReadFrame;
     c->readStatus = 0x80000002u;
     c->flat = -1;
+    c->splitRight = -1;
     c->seed = -1;
     c->reader = ReaderRecords;
 }
@@ -68,7 +69,12 @@ static void Apply(SimConfig* c, const char* key, const char* value)
     } else if (!strcmp(key, "pipe")) {
         c->pipe = atoi(value);
     } else if (!strcmp(key, "frame")) {
-        c->flat = !strncmp(value, "flat:", 5) ? atoi(value + 5) : -1;
+        c->flat = -1;
+        c->splitRight = -1;
+        if (!strncmp(value, "flat:", 5))
+            c->flat = atoi(value + 5);
+        else if (sscanf(value, "split:%d,%d", &c->flat, &c->splitRight) != 2)
+            c->flat = c->splitRight = -1;
     } else if (!strcmp(key, "reader")) {
         c->reader = !strcmp(value, "none")          ? ReaderNone
                     : !strcmp(value, "error")       ? ReaderError

@@ -16,7 +16,7 @@
 //   open_fail=N [0]          the first N USB_OpenDevice calls of the process yield 0
 //   pipe=N [0]               what USB_OpenPipe returns
 //   duplicate=1 [0]          with every sensor open, USB_OpenDevice yields the last handle again
-//   frame=phantom|flat:N [phantom]
+//   frame=phantom|flat:N|split:A,B [phantom]  split: columns left of the middle A, the rest B
 //   reader=records|none|error|hang|flood|emptyserial [records]  (serial reader only)
 // The release file is "sim_release.flag" beside the module. Calls are logged to
 // "simsdk_calls.log" (library) and "serialreader_calls.log" (reader) beside the module.
@@ -47,7 +47,8 @@ struct SimConfig {
     int openFail;
     int pipe;
     bool duplicate;
-    int flat;               // -1 = phantom, else the flat value
+    int flat;               // -1 = phantom, else the flat value (left half when split)
+    int splitRight;         // -1 = not split, else the value of the right half
     bool stuckThenFrame;
     int seed;               // -1 = per sensor and frame
     SimReader reader;

@@ -323,7 +323,8 @@ static int32_t ReadImage(const char* name, SimHandle handle, void* buffer, SimCa
             uint16_t* pixels = reinterpret_cast<uint16_t*>(bytes + 14);
             if (config.flat >= 0) {
                 for (size_t i = 0; i < (size_t)width * height; ++i)
-                    pixels[i] = (uint16_t)config.flat;
+                    pixels[i] = (uint16_t)(config.splitRight >= 0 && (int)(i % width) >= width / 2 ? config.splitRight
+                                                                                                  : config.flat);
             } else {
                 RenderPhantom(pixels, width, height,
                               config.seed >= 0 ? (uint32_t)config.seed : (uint32_t)(index * 1000 + frame));
