@@ -36,13 +36,8 @@ TEST_F(SaturationReport, AReadThatNeverReturnsIsAbortedAtTheTimeoutWhileTheHostA
 {
     Config(smsDir, "read=hang\n");
     UseSettings([](NyraSettings* s) { s->captureTimeoutSeconds = 5; });
-    static int ticks;
-    ticks = 0;
-    UINT_PTR timer = SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) { ticks++; });
-    DWORD start = GetTickCount();
-    NyraShowSaturation(nullptr);
-    DWORD elapsed = GetTickCount() - start;
-    KillTimer(nullptr, timer);
+    int ticks = 0;
+    DWORD elapsed = RunServed(NyraShowSaturation, &ticks);
     EXPECT_GE(elapsed, 5000u);
     EXPECT_LT(elapsed, 9000u);
     EXPECT_GE(ticks, 15) << "the host's messages were served during the read";

@@ -55,6 +55,21 @@ protected:
         SimBackend::TearDown();
     }
 
+    // Runs task on this (the host's) thread with a 200 ms timer; returns the elapsed ms and in
+    // *ticks how many timer messages were served meanwhile.
+    static DWORD RunServed(void (*task)(void*), int* ticks)
+    {
+        static int served;
+        served = 0;
+        UINT_PTR timer = SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) { served++; });
+        DWORD start = GetTickCount();
+        task(nullptr);
+        DWORD elapsed = GetTickCount() - start;
+        KillTimer(nullptr, timer);
+        *ticks = served;
+        return elapsed;
+    }
+
     // Stores the defaults, changed by edit, as the host's blob that the tasks load.
     template <typename Edit>
     static void UseSettings(Edit edit)
