@@ -3,6 +3,7 @@
 // ignores abort and close, a fault inside the read, and a library with no sensor connected.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -10,8 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "capture/correction_file.h"
 #include "exports/plugin_host.h"
 #include "exports/sim_devices.h"
+#include "plugin/text.h"
 
 namespace {
 
@@ -95,43 +98,96 @@ TEST(CaptureWithSimulator, DeliversTheSensorFrame)
     GlobalFree(again);
 }
 
-// Each size variant the stand-in can report: the frame size and parameter block the capture
-// asks the library for, and the image and its description that reach the host.
-TEST(CaptureWithSimulator, FrameAndParametersFollowTheReportedVariant)
+// Runs the offline pipeline tool on the frame the stand-in last delivered, with the settings
+// the capture used and the correction file, if any; returns the DIB it writes.
+std::vector<uint8_t> ToolDib(const PluginHost& host, const SimDevices& sim, const NyraSettings& settings, int width,
+                             int height, int variant, const std::string& cal)
+{
+    HostConfigBlob blob = PluginHost::MakeBlob(settings);
+    std::string blobPath = host.dir().file("blob.bin"), dibPath = host.dir().file("tool.dib");
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(&blob);
+    WriteFileBytes(blobPath, std::vector<uint8_t>(b, b + sizeof blob));
+    std::string command = "\"" + OutputFolder() + "nyra-pipeline.exe\" --frame \"" + sim.smsDir() +
+                          "\\sim_frame.raw\" --width " + std::to_string(width) + " --height " +
+                          std::to_string(height) + " --variant " + std::to_string(variant) + " --blob \"" +
+                          blobPath + "\" --dib \"" + dibPath + "\"" + (cal.empty() ? "" : " --cal \"" + cal + "\"");
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process))
+        return {};
+    WaitForSingleObject(process.hProcess, 60000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ReadFileBytes(dibPath);
+}
+
+// Each size variant the stand-in can report, fully corrected images requested: the frame size
+// and parameter block the capture asks the library for, the correction file applied where one
+// exists and the fallback elsewhere, the description, and a DIB equal byte for byte to the
+// offline tool's for the same frame and settings (mark and indicator included).
+TEST(CaptureWithSimulator, EachVariantIsReadAndFinishedAsTheOfflineToolFinishesIt)
 {
     struct Case {
         const char* ini;
-        int block, width, height;
+        int variant, block, width, height;
+        bool calibrated;
         const char* info;
     } cases[] = {
-        {"", 0, 1300, 1706, "Nyra Sensor '811234' Size 2  1300x1706  16-bit"},
-        {"sensor0=20,25,0042\n", 2, 2580, 1706, "Nyra Sensor '200042' Size 3  2580x1706  16-bit"},
-        {"sensor0=10,05,0777\n", 0, 1000, 1506, "Nyra Sensor '100777' Size 1  1000x1506  16-bit"},
-        {"info_fail=always\n", 1, 1300, 1706, "Nyra Sensor 'PID4400' Size 2  1300x1706  16-bit"},
+        {"", 1, 0, 1300, 1706, true, "Nyra Sensor '811234' Size 2  1300x1706  16-bit"},
+        {"sensor0=20,25,0042\n", 3, 2, 2580, 1706, false, "Nyra Sensor '200042' Size 3  2580x1706  16-bit"},
+        {"sensor0=10,05,0777\n", 4, 0, 1000, 1506, false, "Nyra Sensor '100777' Size 1  1000x1506  16-bit"},
+        {"info_fail=always\n", 2, 1, 1300, 1706, false, "Nyra Sensor 'PID4400' Size 2  1300x1706  16-bit"},
     };
     for (const Case& c : cases) {
         PluginHost host;
-        SimDevices sim(host, std::string("exposure_ms=20\n") + c.ini);
+        SimDevices sim(host, std::string("exposure_ms=20\ndump=1\n") + c.ini);
         host.setDevicesDir(sim.devices());
+        std::string calDir = host.dir().file("cal");
+        CreateDirectoryA(calDir.c_str(), nullptr);
         NyraSettings settings = PluginHost::DefaultSettings();
+        settings.imageReturnType = 0;
         for (int i = 0; i < 3; i++) {
             settings.models[i].integrationMode = i;
             settings.models[i].startThreshold = 100 + i;
             settings.models[i].stopThreshold = 200 + i;
             settings.models[i].integrationTimeMs = 300 + i;
+            CopyText(settings.models[i].correctionDir, kPathChars, calDir.c_str());
+        }
+        std::string calPath = calDir + "\\SN811234.CAL";
+        if (c.calibrated) {
+            std::vector<uint16_t> gains((size_t)c.width * c.height);
+            for (size_t i = 0; i < gains.size(); i++)
+                gains[i] = (uint16_t)(700 + (i * 37 % 11) * 60);
+            ASSERT_TRUE(WriteCorrectionFile(calPath.c_str(), "811234", 1, c.width, c.height, 3, gains.data()));
         }
         host.storeSettings(settings);
-        HGLOBAL dib = host.capture16(1, 1);
-        ASSERT_NE(dib, nullptr) << c.ini << host.errorText();
-        DibSize size = SizeOf(dib);
-        GlobalFree(dib);
-        EXPECT_EQ(size.width, c.width) << c.ini;
-        EXPECT_EQ(size.height, c.height) << c.ini;
+        std::vector<uint8_t> dib = PluginHost::TakeDib(host.capture16(1, 1));
+        ASSERT_GT(dib.size(), 40u) << c.ini << host.errorText();
+        int32_t width = 0, height = 0;
+        memcpy(&width, &dib[4], 4);
+        memcpy(&height, &dib[8], 4);
+        EXPECT_EQ(width, c.width) << c.ini;
+        EXPECT_EQ(height, c.height) << c.ini;
         char read[160];
-        snprintf(read, sizeof read, "HPK_GetXrayCorrectionImage h=0x1001 capbits=64 capacity=8871220 mode=%d start=%d stop=%d integ=%d\r\n",
+        snprintf(read, sizeof read,
+                 "HPK_GetXrayCorrectionImage h=0x1001 capbits=64 capacity=8871220 mode=%d start=%d stop=%d integ=%d\r\n",
                  c.block + 1, 100 + c.block, 200 + c.block, 300 + c.block);
         EXPECT_TRUE(Contains(sim.calls(), read)) << c.ini << sim.calls();
         EXPECT_EQ(host.imageInfo(), c.info);
+        std::string log = host.logText();
+        if (c.calibrated)
+            EXPECT_TRUE(Contains(log, "   applied flat-field correction: " + calPath)) << log;
+        else
+            EXPECT_TRUE(Contains(log, "   fully-corrected requested but no matching .CAL (" + calDir + "\\SN")) << log;
+
+        std::vector<uint8_t> tool = ToolDib(host, sim, settings, c.width, c.height, c.variant, c.calibrated ? calPath : "");
+        ASSERT_FALSE(tool.empty()) << c.ini;
+        ASSERT_LE(tool.size(), dib.size());
+        auto differ = std::mismatch(tool.begin(), tool.end(), dib.begin());
+        EXPECT_TRUE(differ.first == tool.end()) << c.ini << " first differing byte " << (differ.first - tool.begin())
+                                                << " of " << tool.size();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/host_blob.h"
 #include "settings/settings_record.h"
 #include "support/test_support.h"
 #include "support/win_module.h"
@@ -35,6 +36,8 @@ public:
     // the given capture timeout, as the options dialog would.
     void storeSettings(int32_t timeoutSeconds, bool logging);
     void storeSettings(const NyraSettings& settings);
+    // The blob the host stores for these settings.
+    static HostConfigBlob MakeBlob(const NyraSettings& settings);
     // The defaults with logging on.
     static NyraSettings DefaultSettings();
     HGLOBAL capture16(uint32_t ctx1, uint32_t ctx2);

@@ -58,13 +58,19 @@ void PluginHost::storeSettings(int32_t timeoutSeconds, bool logging)
     storeSettings(settings);
 }
 
-void PluginHost::storeSettings(const NyraSettings& settings)
+HostConfigBlob PluginHost::MakeBlob(const NyraSettings& settings)
 {
     HostConfigBlob blob;
     memset(&blob, 0, sizeof blob);
     blob.version = kHostBlobVersion;
     memcpy(blob.magic, "NYRS", 4);
     blob.settings = settings;
+    return blob;
+}
+
+void PluginHost::storeSettings(const NyraSettings& settings)
+{
+    HostConfigBlob blob = MakeBlob(settings);
     fn<uint32_t(__stdcall*)(const void*, uint32_t)>("SEDSetConfigurationAndOptions")(&blob, sizeof blob);
 }
 

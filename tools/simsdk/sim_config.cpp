@@ -50,6 +50,8 @@ static void Apply(SimConfig* c, const char* key, const char* value)
                                              : ReadFrame;
     } else if (!strcmp(key, "stuck_then")) {
         c->stuckThenFrame = !strcmp(value, "frame");
+    } else if (!strcmp(key, "dump")) {
+        c->dump = atoi(value) != 0;
     } else if (!strcmp(key, "seed")) {
         c->seed = atoi(value);
     } else if (!strcmp(key, "read_status")) {

@@ -9,6 +9,7 @@
 //        exists; fault: access violation inside the read; status: fails with read_status
 //   read_status=HEX [80000002]
 //   stuck_then=frame|aborted [aborted]  what a stuck read returns once released
+//   dump=1 [0]               each delivered frame is also written to "sim_frame.raw" beside the module
 //   seed=N [-1]              every phantom frame drawn with seed N (else per sensor and frame)
 //   abort=normal|hang, close=normal|hang [normal]: hang blocks the call until the release file
 //   suspend=ok|fail|fault [ok]  fail returns -1
@@ -51,6 +52,7 @@ struct SimConfig {
     int splitRight;         // -1 = not split, else the value of the right half
     bool stuckThenFrame;
     int seed;               // -1 = per sensor and frame
+    bool dump;
     SimReader reader;
 };
 

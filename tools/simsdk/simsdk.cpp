@@ -113,6 +113,19 @@ int IndexOf(SimHandle handle)
     return index >= 0 && index < kSimMaxSensors ? (int)index : -1;
 }
 
+// The frame as delivered (little-endian pixels, row 0 first), for tests that reprocess it.
+void DumpFrame(const uint8_t* pixels, unsigned long long bytes)
+{
+    char path[MAX_PATH + 32];
+    FolderFile(path, sizeof path, "sim_frame.raw");
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, pixels, (DWORD)bytes, &written, nullptr);
+    CloseHandle(file);
+}
+
 void Crash()
 {
     volatile int* nowhere = nullptr;
@@ -329,6 +342,8 @@ static int32_t ReadImage(const char* name, SimHandle handle, void* buffer, SimCa
                 RenderPhantom(pixels, width, height,
                               config.seed >= 0 ? (uint32_t)config.seed : (uint32_t)(index * 1000 + frame));
             }
+            if (config.dump)
+                DumpFrame(bytes + 14, need - 14);
         }
     }
     Log("%s h=0x%X -> 0x%X", name, (unsigned)handle, (unsigned)status);
