@@ -82,19 +82,16 @@ static void PublishSensor(const CaptureJob* job)
     }
 }
 
-struct ArmingView {
-    HWND switchWindow;
-};
-
+// context: the capture's switch-sensor window (void*), created at the first arming that needs it.
 static void OnArmed(CaptureJob* job, void* context)
 {
-    ArmingView* view = static_cast<ArmingView*>(context);
+    void** switchWindow = static_cast<void**>(context);
     PublishSensor(job);
     LogTrace("   sensor armed -> status GREEN \"Sensor Ready\" (%s)", SensorName);
     NotifyHost(6, SensorName);
     AddStatusLine("System ready");
     if (CaptureSensorCount >= 2 && job->settings.showSwitchSensorButton)
-        view->switchWindow = static_cast<HWND>(ShowSwitchSensorWindow(view->switchWindow));
+        *switchWindow = ShowSwitchSensorWindow(*switchWindow);
 }
 
 // The driver gave up on a worker still blocked in the vendor library; whatever it still
@@ -144,10 +141,10 @@ static void* CaptureWithSensor()
         return FinishJob(job);
     }
     HWND status = static_cast<HWND>(CreateStatusWindow(job));
-    ArmingView view{nullptr};
-    WorkerWatch watch{status, reinterpret_cast<void**>(&view.switchWindow), OnArmed, &view};
+    void* switchWindow = nullptr;
+    WorkerWatch watch{status, &switchWindow, OnArmed, &switchWindow};
     bool abandoned = WaitForWorker(thread, job, watch);
-    DestroySwitchSensorWindow(view.switchWindow);
+    DestroySwitchSensorWindow(switchWindow);
     DestroyStatusWindow(status);
     return abandoned ? AbandonJob(job) : FinishJob(job);
 }

@@ -1,8 +1,9 @@
 // The saturation report against the stand-in library: the read it asks for and the figures it
-// shows, a read that never comes back while the host's thread keeps answering, and the refusal
-// while a capture runs.
+// shows, a read that never comes back while the host's thread keeps answering (and refuses a
+// capture meanwhile), and the refusal while a capture runs.
 #include "capture/sensor_task_fixture_win.h"
 
+#include "capture/capture_driver.h"
 #include "capture/sensor_tasks.h"
 
 std::deque<int> SensorTask::Answers;
@@ -36,8 +37,17 @@ TEST_F(SaturationReport, AReadThatNeverReturnsIsAbortedAtTheTimeoutWhileTheHostA
 {
     Config(smsDir, "read=hang\n");
     UseSettings([](NyraSettings* s) { s->captureTimeoutSeconds = 5; });
+    // A capture asked for from a message served during the read is refused at once.
+    static void* captured;
+    captured = reinterpret_cast<void*>(1);
+    SetTimer(nullptr, 0, 1000, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        captured = RunCapture("SEDCaptureImage16", 0, 0);
+    });
     int ticks = 0;
     DWORD elapsed = RunServed(NyraShowSaturation, &ticks);
+    EXPECT_EQ(captured, nullptr);
+    EXPECT_TRUE(Has(Log(), "   -> CANCEL (capture already in progress; re-entrant call rejected)"));
     EXPECT_GE(elapsed, 5000u);
     EXPECT_LT(elapsed, 9000u);
     EXPECT_GE(ticks, 15) << "the host's messages were served during the read";

@@ -373,8 +373,9 @@ TEST(CaptureWithSimulator, AbandonedWorkerWakingDuringALaterCaptureChangesNothin
     EXPECT_EQ(infoAfter, "Nyra Sensor '811234' Size 2  1300x1706  16-bit");
 }
 
-// Two sensors: the switch-sensor window lists both at the first arming; choosing the second
-// aborts the read and the capture re-arms, and delivers from, the chosen sensor.
+// Two sensors: the switch-sensor window lists both at the first arming; "Refresh" re-arms the
+// same sensor, and choosing the second aborts the read and the capture re-arms, and delivers
+// from, the chosen sensor.
 TEST(CaptureWithSimulator, SwitchingSensorDuringTheCaptureReArmsTheChosenOne)
 {
     PluginHost host;
@@ -384,7 +385,7 @@ TEST(CaptureWithSimulator, SwitchingSensorDuringTheCaptureReArmsTheChosenOne)
     host.storeSettings(30, true);
     std::vector<std::string> entries;
     int selected = -2;
-    Dispatched choose(1500, [&] {
+    Dispatched refresh(1200, [&] {
         HWND window = FindWindowA(nullptr, "Switch Sensor");
         if (!window)
             return;
@@ -395,6 +396,11 @@ TEST(CaptureWithSimulator, SwitchingSensorDuringTheCaptureReArmsTheChosenOne)
             entries.push_back(entry);
         }
         selected = (int)SendMessageA(list, CB_GETCURSEL, 0, 0);
+        SendMessageA(window, WM_COMMAND, MAKEWPARAM(1496, BN_CLICKED), (LPARAM)GetDlgItem(window, 1496));
+    });
+    Dispatched choose(3500, [&] {
+        HWND window = FindWindowA(nullptr, "Switch Sensor");
+        HWND list = GetDlgItem(window, 1495);
         SendMessageA(list, CB_SETCURSEL, 1, 0);
         SendMessageA(window, WM_COMMAND, MAKEWPARAM(1495, CBN_SELCHANGE), (LPARAM)list);
     });
@@ -406,10 +412,12 @@ TEST(CaptureWithSimulator, SwitchingSensorDuringTheCaptureReArmsTheChosenOne)
     GlobalFree(dib);
     EXPECT_EQ(size.width, 2580);
     EXPECT_EQ(size.height, 1706);
-    EXPECT_EQ(PluginHost::Callbacks, (std::vector<std::string>{"5:Nyra Pro", "6:Nyra Sensor '811234' Size 2",
-                                                               "6:Nyra Sensor '200042' Size 3", "0:(null)"}));
+    EXPECT_EQ(PluginHost::Callbacks,
+              (std::vector<std::string>{"5:Nyra Pro", "6:Nyra Sensor '811234' Size 2", "6:Nyra Sensor '811234' Size 2",
+                                        "6:Nyra Sensor '200042' Size 3", "0:(null)"}));
     std::string log = host.logText();
     EXPECT_TRUE(Contains(log, "   Switch Sensor window: 2 sensors, active=slot0")) << log;
+    EXPECT_TRUE(Contains(log, "Switch Sensor: request -> serial=811234"));
     EXPECT_TRUE(Contains(log, "Switch Sensor: request -> serial=200042"));
     EXPECT_TRUE(Contains(log, "   switch/refresh -> re-arming (prefer=200042)"));
     EXPECT_TRUE(Contains(log, "   Switch Sensor window: 2 sensors, active=slot1"));
