@@ -379,13 +379,13 @@ TEST(CaptureWithSimulator, AbandonedWorkerWakingDuringALaterCaptureChangesNothin
 TEST(CaptureWithSimulator, SwitchingSensorDuringTheCaptureReArmsTheChosenOne)
 {
     PluginHost host;
-    SimDevices sim(host, "sensors=2\nexposure_ms=4000\n");
+    SimDevices sim(host, "sensors=2\nexposure_ms=6000\n");
     host.setDevicesDir(sim.devices());
     host.setStatusCallback();
     host.storeSettings(30, true);
     std::vector<std::string> entries;
     int selected = -2;
-    Dispatched refresh(1200, [&] {
+    Dispatched refresh(2000, [&] {
         HWND window = FindWindowA(nullptr, "Switch Sensor");
         if (!window)
             return;
@@ -398,7 +398,7 @@ TEST(CaptureWithSimulator, SwitchingSensorDuringTheCaptureReArmsTheChosenOne)
         selected = (int)SendMessageA(list, CB_GETCURSEL, 0, 0);
         SendMessageA(window, WM_COMMAND, MAKEWPARAM(1496, BN_CLICKED), (LPARAM)GetDlgItem(window, 1496));
     });
-    Dispatched choose(3500, [&] {
+    Dispatched choose(5000, [&] {
         HWND window = FindWindowA(nullptr, "Switch Sensor");
         HWND list = GetDlgItem(window, 1495);
         SendMessageA(list, CB_SETCURSEL, 1, 0);
