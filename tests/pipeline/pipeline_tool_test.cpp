@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "capture/correction_file.h"
 #include "pipeline_tool.h"
 #include "settings/settings.h"
 #include "settings/settings_file_codec.h"
@@ -127,4 +129,42 @@ TEST(PipelineTool, SamePixelsInEveryBuild)
     std::vector<uint8_t> dib = ReadFileBytes(dir.file("out.dib"));
     ASSERT_EQ(dib.size(), 40u + 2600 * 1706);
     EXPECT_TRUE(std::equal(out.begin(), out.begin() + 2600, dib.end() - 2600));
+}
+
+TEST(PipelineTool, BlobSettingsAndCorrectionFile)
+{
+    // Fully corrected, no filters, corners or indicator, from a host blob: a flat frame of 1000
+    // and a correction file of gains 2.0 give 2000 away from the cleared rows and the mark; a
+    // file made for another frame size is passed over.
+    TempDir dir;
+    const std::string frame = dir.file("f.raw"), blob = dir.file("blob.bin"), out = dir.file("out.raw");
+    std::vector<uint8_t> raw(100 * 90 * 2);
+    for (size_t i = 0; i < raw.size(); i += 2)
+        raw[i] = 1000 & 0xFF, raw[i + 1] = 1000 >> 8;
+    ASSERT_TRUE(WriteFileBytes(frame, raw));
+    HostConfigBlob b{};
+    b.version = kHostBlobVersion;
+    memcpy(b.magic, "NYRS", 4);
+    SettingsDefaults(&b.settings);
+    b.settings.imageReturnType = 0;
+    b.settings.applyImageFiltering = 0;
+    b.settings.hideExposureIndicator = 1;
+    b.settings.makeCornersBlack = 0;  // its triangles would cover this small frame
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&b);
+    ASSERT_TRUE(WriteFileBytes(blob, std::vector<uint8_t>(bytes, bytes + sizeof b)));
+    const std::vector<uint16_t> gains(100 * 90, 2000);
+    ASSERT_TRUE(WriteCorrectionFile(dir.file("SN1.CAL").c_str(), "1", 1, 100, 90, 5, gains.data()));
+    ASSERT_TRUE(WriteCorrectionFile(dir.file("SN2.CAL").c_str(), "2", 1, 100, 89, 5, gains.data()));
+
+    for (const char* cal : {"SN1.CAL", "SN2.CAL"}) {
+        ToolRun run = Tool({"--frame", frame, "--width", "100", "--height", "90", "--variant", "1", "--blob", blob,
+                            "--cal", dir.file(cal), "--out", out});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const bool matches = cal[2] == '1';
+        EXPECT_EQ(run.err.find("--cal not applied") == std::string::npos, matches) << run.err;
+        std::vector<uint8_t> image = ReadFileBytes(out);
+        ASSERT_EQ(image.size(), raw.size());
+        const size_t centre = 2 * (45 * 100 + 50);
+        EXPECT_EQ(image[centre] | image[centre + 1] << 8, matches ? 2000 : 1000) << cal;
+    }
 }
