@@ -91,7 +91,8 @@ double ExposureRawMean(const uint16_t* pixels, int32_t width, int32_t height)
         y0 = (height - side) / 2;
     x0 = x0 < 0 ? 0 : x0;
     y0 = y0 < 0 ? 0 : y0;
-    // A frame smaller than the block: the block is clipped to it, the divisor is not.
+    // A frame smaller than the block (no supported sensor gives one): the block is clipped to
+    // the frame and the mean taken over what is left.
     const int32_t x1 = x0 + side < width ? x0 + side : width;
     const int32_t y1 = y0 + side < height ? y0 + side : height;
     uint64_t sum = 0;
@@ -100,7 +101,7 @@ double ExposureRawMean(const uint16_t* pixels, int32_t width, int32_t height)
         for (int32_t x = x0; x < x1; x++)
             sum += row[x];
     }
-    return (double)sum / (double)(side * side);
+    return (double)sum / ((double)(x1 - x0) * (double)(y1 - y0));
 }
 
 ExposureLevel LevelForRawMean(double rawMean)

@@ -91,7 +91,7 @@ TEST_F(PostRead, StepsInOrder)
     EXPECT_TRUE(r.indicatorStamped);
     EXPECT_FALSE(r.corrected);
     EXPECT_EQ(r.level, ExposureHigh);
-    EXPECT_EQ(Untimed(Log()), "   exposure: rawMean=23934.8 -> 1759.9 uGy -> HIGH (H)\n"
+    EXPECT_EQ(Untimed(Log()), "   exposure: rawMean=26594.2 -> 1955.5 uGy -> HIGH (H)\n"
                               "   applied 1 post-capture filter(s) -> 100x90\n"
                               "   final image min=0 max=65535 mean=" + std::to_string(r.stats.mean) + "\n"
                               "   edge max (excl corners): top=0 bottom=0 left=0 right=0\n");
