@@ -67,10 +67,21 @@ bool HistogramRange(const uint32_t* h, int32_t* m, int32_t* M)
     return true;
 }
 
-void ClipPointsFrom(const uint32_t* h, size_t count, double fraction, int32_t* low, int32_t* high)
+// trunc(count x fraction) as an unsigned threshold, limited to 0..count: a fraction of 1 or
+// more (or +Inf) already passes every pixel, and a product beyond 2^64 has no integer form.
+uint64_t TailThreshold(size_t count, double fraction)
 {
     double product = (double)count * fraction;
-    uint64_t t = product > 0.0 ? (uint64_t)product : 0;
+    if (!(product > 0.0))
+        return 0;  // also NaN
+    if (product >= (double)count)
+        return count;
+    return (uint64_t)product;
+}
+
+void ClipPointsFrom(const uint32_t* h, size_t count, double fraction, int32_t* low, int32_t* high)
+{
+    uint64_t t = TailThreshold(count, fraction);
     int32_t lo = 0, hi = kTop;
     uint64_t sum = 0;
     for (int32_t i = 0; i <= kTop; i++) {
@@ -96,8 +107,7 @@ void ClipPointsFrom(const uint32_t* h, size_t count, double fraction, int32_t* l
 
 int32_t PercentileFrom(const uint32_t* h, size_t count, double fraction)
 {
-    double product = (double)count * fraction;
-    uint64_t t = product > 0.0 ? (uint64_t)product : 0;
+    uint64_t t = TailThreshold(count, fraction);
     uint64_t sum = 0;
     for (int32_t i = 0; i <= kTop; i++) {
         sum += h[i];
@@ -122,7 +132,8 @@ void LevelCurveTable(int64_t low, int64_t high, double gamma, uint16_t* table)
 {
     if (high <= low)
         high = low + 1;
-    if (gamma <= 0.0)
+    // A NaN exponent would turn every entry into 0 (a black image); +Inf into a step.
+    if (!(gamma > 0.0) || !std::isfinite(gamma))
         gamma = 1.0;
     double scale = 1.0 / (double)(high - low);
     for (int32_t i = 0; i <= kTop; i++) {

@@ -2,8 +2,10 @@
 // quote, range ends, geometry examples and the neighbourhood filters' borders.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "filter_images.h"
@@ -101,6 +103,28 @@ TEST(ToneFilters, HistogramHelpers)
     curve = {10, 20};
     ApplyLevelCurve(curve.data(), 2, 20, 20, 1.0);  // high becomes low + 1
     EXPECT_EQ(curve, (Pixels{0, 0}));
+}
+
+TEST(ToneFilters, OutOfRangeFractionsAndGammas)
+{
+    // A threshold past the pixel count is the pixel count: nothing exceeds it, so the clip
+    // points stay at the full range, and no huge or infinite product is cast to an integer.
+    Pixels any = {5, 9000, 40000};
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double f : {1.0, 7e18, 1e300, inf}) {
+        int32_t low = -1, high = -1;
+        HistogramClipPoints(any.data(), any.size(), f, &low, &high);
+        EXPECT_EQ(low, 0) << f;
+        EXPECT_EQ(high, 65535) << f;
+    }
+    EXPECT_EQ(HistogramPercentile(any.data(), any.size(), inf), 65535);
+
+    // A gamma that is not a finite number acts as 1 (a straight stretch), not a black image.
+    for (double g : {std::nan(""), inf}) {
+        Pixels curve = {0, 1000, 2000, 65535};
+        ApplyLevelCurve(curve.data(), 4, -1000, 3000, g);
+        EXPECT_EQ(curve, (Pixels{16384, 32768, 49151, 65535})) << g;
+    }
 }
 
 TEST(ToneFilters, NormalizationsKeepFlatImagesAndExtremes)
