@@ -8,7 +8,7 @@ PREFIX  := $(BUILD)/wineprefix
 JOBS    ?= $(shell nproc)
 CMAKE_Q := -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
 
-.PHONY: all setup native win test test-native test-win demo bench clean
+.PHONY: all setup native win test test-native test-win demo bench bench-win clean
 
 all: native win
 
@@ -48,6 +48,18 @@ bench:
 	@cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DNYRA_BENCH=ON -Wno-dev >/dev/null
 	@cmake --build $(BUILD)/bench --target nyra_bench -j $(JOBS) -- --no-print-directory -s
 	@$(BUILD)/bench/tools/bench/nyra_bench
+
+# The same benchmark as Windows programs in both widths, built as the plug-in is, without
+# OpenCV (its keys read 0):
+# bin/nyra_bench.exe under $(BUILD)/bench-win32 (the product's code, for a machine that runs
+# 32-bit Windows programs) and $(BUILD)/bench-win64, which is run here under wine64.
+bench-win: setup
+	@for w in 32:i686 64:x86_64; do \
+	  cmake -S . -B $(BUILD)/bench-win$${w%%:*} $(CMAKE_Q) -DNYRA_BENCH=ON -Wno-dev \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/$${w#*:}-w64-mingw32.cmake >/dev/null && \
+	  cmake --build $(BUILD)/bench-win$${w%%:*} --target nyra_bench -j $(JOBS) -- --no-print-directory -s || exit 1; \
+	done
+	@bash scripts/wine-run.sh $(PREFIX) /usr/lib/wine/wine64 $(BUILD)/bench-win64/bin/nyra_bench.exe $(BENCH_ONLY)
 
 clean:
 	rm -rf $(BUILD)

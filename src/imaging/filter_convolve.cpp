@@ -1,10 +1,11 @@
 // Weighted-sum neighbourhood filters: Gaussian Blur (19), Gaussian Edge Enhancement (20),
 // Laplace Edge Enhancement (21), Sharpen (22) and Smooth (23), with clamped borders.
 // Inputs: a W x H block, the mask size and level of a filter entry. Output: the same block.
-// Method: Gaussian Blur and Sharpen weights depend only on a neighbour's squared distance from
-// the middle; both run the radial engine (filter_convolve_radial.cpp), which adds equal-weight
-// pixels as integers and writes back in place through row bands. Smooth is an exact integer
-// box sum.
+// Method: the Gaussian Blur kernel is the product of one 1-D Gaussian across and down, so it
+// runs as two passes (filter_separable.cpp). Sharpen weights depend only on a neighbour's
+// distance from the middle; it runs the radial engine (filter_convolve_radial.cpp), which adds
+// equal-weight pixels as integers. Both write back in place through row bands. Smooth is an
+// exact integer box sum.
 // Failure: without the output block, the weights or the working rows, the image is unchanged.
 #include "imaging/filter_convolve.h"
 
@@ -14,6 +15,7 @@
 #include <cstring>
 
 #include "imaging/filter_convolve_radial.h"
+#include "imaging/filter_separable.h"
 #include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
 
@@ -101,6 +103,26 @@ bool GaussianBlurWeights(int32_t mask, double* weights, int32_t* nOut)
     return true;
 }
 
+// exp(-(i^2 + j^2) / n^2) is exp(-i^2 / n^2) times exp(-j^2 / n^2), and the sum of the n x n
+// weights is the square of the sum of the n: the kernel divided by its sum is the product of
+// these normalised weights across and down.
+bool GaussianBlurAxisWeights(int32_t mask, double* weights, int32_t* nOut)
+{
+    int32_t n = NormaliseMask(mask);
+    if (n == 0)
+        return false;
+    const int32_t h = n / 2;
+    double sum = 0.0;
+    for (int32_t i = 0; i < n; i++) {
+        weights[i] = std::exp(-(double)((i - h) * (i - h)) / (double)(n * n));
+        sum += weights[i];
+    }
+    for (int32_t i = 0; i < n; i++)
+        weights[i] = weights[i] / sum;
+    *nOut = n;
+    return true;
+}
+
 bool SharpenWeights(int32_t mask, int32_t level, double* weights, int32_t* nOut)
 {
     int32_t n = NormaliseMask(mask);
@@ -141,9 +163,9 @@ bool GaussianBlurInto(const uint16_t* src, uint16_t* dst, int32_t width, int32_t
     if (!src || !dst || count == 0)
         return false;
     int32_t n = NormaliseMask(mask);
-    FilterBuffer<double> weights(n > 0 ? (size_t)n * n : 0);
-    if (!weights || !GaussianBlurWeights(mask, weights.data(), &n) ||
-        !RadialConvolve(src, dst, width, height, n, weights.data(), false)) {
+    FilterBuffer<double> weights(n > 0 ? (size_t)n : 0);
+    if (!weights || !GaussianBlurAxisWeights(mask, weights.data(), &n) ||
+        !SeparableBlur(src, dst, width, height, n, weights.data())) {
         if (dst != src)
             memcpy(dst, src, count * sizeof(uint16_t));
         return false;

@@ -26,4 +26,6 @@ void SeparableGaussian(const uint16_t* src, uint16_t* dst, int32_t width, int32_
 // The n x n kernels as the filters use them, row-major (n = normalised mask). Return false
 // when the mask is refused. Exposed for the tests and the benchmark.
 bool GaussianBlurWeights(int32_t mask, double* weights /* n*n */, int32_t* n);
+// Gaussian Blur's kernel as the n weights whose products across and down make it.
+bool GaussianBlurAxisWeights(int32_t mask, double* weights /* n */, int32_t* n);
 bool SharpenWeights(int32_t mask, int32_t level, double* weights /* n*n */, int32_t* n);

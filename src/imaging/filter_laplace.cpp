@@ -3,6 +3,8 @@
 // the Laplacian then uses the four direct neighbours with clamped coordinates.
 // The separable passes add their products in the defined order (k = -h..h) for every pixel;
 // the loops run across a row so that several pixels are computed at once.
+// Speed: normally the whole filter runs in row bands (filter_separable.cpp); the block-wise
+// form below takes over when the bands cannot get their memory.
 // Failure: without the output block the image is unchanged; without the pre-smoothed block
 // the Laplacian works on the unsmoothed image; the separable Gaussian falls back to a box
 // filter when its weights or its block of doubles are missing, and to a copy after that.
@@ -11,6 +13,7 @@
 #include <cstring>
 
 #include "imaging/filter_convolve.h"
+#include "imaging/filter_separable.h"
 #include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
 
@@ -52,6 +55,23 @@ void BoxFallback(const uint16_t* src, uint16_t* dst, int32_t width, int32_t heig
     }
 }
 
+// The 1-D Gaussian of the pre-smoothing: sigma = n / 6 (at least 0.5), normalised to sum 1.
+void SmoothingWeights(int32_t n, double* weights)
+{
+    const int32_t h = n / 2;
+    double sigma = (double)n / 6.0;
+    if (sigma < 0.5)
+        sigma = 0.5;
+    double sum = 0.0;
+    for (int32_t k = -h; k <= h; k++) {
+        double w = std::exp(-(double)(k * k) / (2.0 * sigma * sigma));
+        weights[k + h] = w;
+        sum += w;
+    }
+    for (int32_t k = 0; k < n; k++)
+        weights[k] = weights[k] / sum;
+}
+
 }  // namespace
 
 void SeparableGaussian(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
@@ -73,17 +93,7 @@ void SeparableGaussian(const uint16_t* src, uint16_t* dst, int32_t width, int32_
         BoxFallback(src, dst, width, height, n);
         return;
     }
-    double sigma = (double)n / 6.0;
-    if (sigma < 0.5)
-        sigma = 0.5;
-    double sum = 0.0;
-    for (int32_t k = -h; k <= h; k++) {
-        double w = std::exp(-(double)(k * k) / (2.0 * sigma * sigma));
-        weights[k + h] = w;
-        sum += w;
-    }
-    for (int32_t k = 0; k < n; k++)
-        weights[k] = weights[k] / sum;
+    SmoothingWeights(n, weights.data());
 
     // Horizontal: each pixel's sum in the order k = -h..h, over an edge-repeated row.
     double* pad = line.data();
@@ -124,6 +134,14 @@ void LaplaceEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t
     size_t count = PixelCount(width, height);
     if (!pixels || count == 0)
         return;
+    // Row bands first: the whole filter in one pass with a few rows of memory per band.
+    const int32_t n = mask > 3 ? NormaliseMask(mask) : 0;
+    double weights[kLargestFilterMask];
+    if (n > 0)
+        SmoothingWeights(n, weights);
+    if (LaplaceBands(pixels, width, height, n, weights, (double)level / 100.0))
+        return;
+    // Short of memory: the same result through whole-image blocks, with the fallbacks of each.
     FilterBuffer<uint16_t> out(count);
     if (!out)
         return;

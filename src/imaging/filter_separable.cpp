@@ -1,0 +1,337 @@
+// Separable passes in row bands: Gaussian Blur (a symmetric 1-D kernel across, then down) and
+// Laplace Edge Enhancement (the same smoothing in the defined order, then the Laplacian).
+// Inputs: a W x H block and the n weights of the 1-D kernel; output: the block itself,
+// written back through row bands (filter_bands.h), which equals a second block copied back.
+// Method: each band keeps a ring of n horizontally filtered rows (doubles) so every input row
+// is filtered across once; a vertical pass over the ring gives one smoothed row, and Laplace
+// keeps the last three smoothed rows for its neighbours. Both passes run across a block of
+// pixels in vector registers, each lane adding its products in a fixed order.
+// Failure: without a band's working memory nothing is written and false is returned.
+#include "imaging/filter_separable.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "imaging/filter_bands.h"
+#include "imaging/filter_simd.h"
+#include "imaging/filter_support.h"
+
+NYRA_VECTORIZE_LOOPS
+
+namespace {
+
+constexpr int32_t kSlack = 64;  // doubles past the end of a row: the widest block reads there
+
+typedef double Double2 __attribute__((vector_size(16)));
+typedef double Double4 __attribute__((vector_size(32)));
+typedef double Double8 __attribute__((vector_size(64)));
+
+struct SeparableJob {
+    const double* weights;
+    int32_t n, h;    // n = 0: Laplace without smoothing
+    bool pairs;      // add the two pixels of one weight first (Gaussian Blur)
+    bool laplace;
+    double factor;   // Laplace: level / 100
+};
+
+size_t Align64(size_t bytes)
+{
+    return (bytes + 63) & ~(size_t)63;
+}
+
+// A band's working memory: the input row as doubles with its edges repeated, the ring of n
+// horizontally filtered rows, one row of vertical sums, and (Laplace) three smoothed rows
+// with one repeated edge pixel on each side.
+struct Layout {
+    size_t line, across, down, smooth, total;
+};
+
+Layout LayoutFor(int32_t n, int32_t width)
+{
+    const size_t row = Align64(((size_t)width + kSlack) * sizeof(double));
+    Layout l;
+    l.line = 0;
+    l.across = Align64(((size_t)width + 2 * (size_t)(n / 2) + kSlack) * sizeof(double));
+    l.down = l.across + (size_t)n * row;
+    l.smooth = l.down + row;
+    l.total = l.smooth + Align64(3 * ((size_t)width + 2) * sizeof(uint16_t));
+    return l;
+}
+
+// Adds c times the vector at a (plus the one at b, when given) to acc. The loads are copies,
+// so no function returns a vector (whose ABI differs between the baseline and wider copies).
+template <typename VD>
+NYRA_ALWAYS_INLINE void AddProduct(VD& acc, const VD& c, const double* a, const double* b)
+{
+    VD va;
+    memcpy(&va, a, sizeof(VD));
+    if (b) {
+        VD vb;
+        memcpy(&vb, b, sizeof(VD));
+        va += vb;
+    }
+    acc += c * va;
+}
+
+// out[x] = the n weights times line[x .. x + n - 1], for x below w (line is w + n - 1 long
+// plus slack). K vectors of pixels at a time, each lane's sum in a register.
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE void Across(const SeparableJob& j, const double* line, int32_t w, double* out)
+{
+    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
+    constexpr int32_t kStep = K * kLanes;
+    static_assert(kStep <= kSlack, "block wider than the slack");
+    const int32_t n = j.n, h = j.h;
+    const double* wt = j.weights;
+    for (int32_t x0 = 0; x0 < w; x0 += kStep) {
+        const double* p = line + x0;
+        VD acc[K];
+        for (int k = 0; k < K; k++)
+            acc[k] = VD{};
+        if (j.pairs) {
+            for (int32_t t = 0; t < h; t++) {
+                const VD c = wt[t] - VD{};  // a broadcast (x - 0 is x, also for -0)
+                for (int k = 0; k < K; k++)
+                    AddProduct(acc[k], c, p + t + k * kLanes, p + n - 1 - t + k * kLanes);
+            }
+            const VD c = wt[h] - VD{};
+            for (int k = 0; k < K; k++)
+                AddProduct<VD>(acc[k], c, p + h + k * kLanes, nullptr);
+        } else {
+            for (int32_t t = 0; t < n; t++) {
+                const VD c = wt[t] - VD{};
+                for (int k = 0; k < K; k++)
+                    AddProduct<VD>(acc[k], c, p + t + k * kLanes, nullptr);
+            }
+        }
+        for (int k = 0; k < K; k++)
+            memcpy(out + x0 + k * kLanes, &acc[k], sizeof(VD));
+    }
+}
+
+// out[x] = the n weights times rows[0 .. n - 1][x], for x below w.
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE void Down(const SeparableJob& j, const double* const* rows, int32_t w,
+                             double* out)
+{
+    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
+    constexpr int32_t kStep = K * kLanes;
+    const int32_t n = j.n, h = j.h;
+    const double* wt = j.weights;
+    for (int32_t x0 = 0; x0 < w; x0 += kStep) {
+        VD acc[K];
+        for (int k = 0; k < K; k++)
+            acc[k] = VD{};
+        if (j.pairs) {
+            for (int32_t t = 0; t < h; t++) {
+                const VD c = wt[t] - VD{};
+                const double* a = rows[t] + x0;
+                const double* b = rows[n - 1 - t] + x0;
+                for (int k = 0; k < K; k++)
+                    AddProduct(acc[k], c, a + k * kLanes, b + k * kLanes);
+            }
+            const VD c = wt[h] - VD{};
+            for (int k = 0; k < K; k++)
+                AddProduct<VD>(acc[k], c, rows[h] + x0 + k * kLanes, nullptr);
+        } else {
+            for (int32_t t = 0; t < n; t++) {
+                const VD c = wt[t] - VD{};
+                const double* a = rows[t] + x0;
+                for (int k = 0; k < K; k++)
+                    AddProduct<VD>(acc[k], c, a + k * kLanes, nullptr);
+            }
+        }
+        for (int k = 0; k < K; k++)
+            memcpy(out + x0 + k * kLanes, &acc[k], sizeof(VD));
+    }
+}
+
+NYRA_ALWAYS_INLINE void RoundRow(const double* in, int32_t w, uint16_t* out)
+{
+    for (int32_t x = 0; x < w; x++)
+        out[x] = RoundClamp(in[x]);
+}
+
+// One output row of Laplace: s rows padded by one pixel on each side, v the unsmoothed row.
+NYRA_ALWAYS_INLINE void LaplaceRow(const uint16_t* up, const uint16_t* mid, const uint16_t* down,
+                                   const uint16_t* v, int32_t w, double factor, uint16_t* out)
+{
+    for (int32_t x = 0; x < w; x++) {
+        const int32_t d = 4 * (int32_t)mid[x] - (int32_t)mid[x - 1] - (int32_t)mid[x + 1] -
+                          (int32_t)down[x] - (int32_t)up[x];
+        out[x] = RoundClamp((double)d * factor + (double)v[x]);
+    }
+}
+
+// A band's rings: which input row each slot of the across ring holds (-1 none), and which
+// smoothed row each of the three Laplace slots holds.
+struct BandRows {
+    int32_t w, height, n, h;
+    size_t rowDoubles;
+    double* line;
+    double* across;
+    double* sums;
+    uint16_t* smooth;
+    int32_t acrossRow[kLargestFilterMask];
+    int32_t smoothRow[3];
+
+    int32_t Clamp(int32_t r) const { return r < 0 ? 0 : (r >= height ? height - 1 : r); }
+};
+
+// (Helpers of the band body are always inlined: a separate copy would be built for the
+// baseline and run the wide vectors in pieces.)
+
+// Row r filtered across. The n rows one vertical sum reads are consecutive, so they sit in
+// distinct slots and filtering one never evicts another.
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b,
+                                           const FilterBand& band, int32_t r)
+{
+    const int32_t slot = r % b.n, w = b.w, h = b.h;
+    double* out = b.across + (size_t)slot * b.rowDoubles;
+    if (b.acrossRow[slot] != r) {
+        const uint16_t* src = band.Row(r);
+        double* line = b.line;
+        for (int32_t x = 0; x < h; x++) {
+            line[x] = src[0];
+            line[h + w + x] = src[w - 1];
+        }
+        for (int32_t x = 0; x < w; x++)
+            line[h + x] = src[x];
+        Across<VD, K>(j, line, w, out);
+        b.acrossRow[slot] = r;
+    }
+    return out;
+}
+
+// Row r smoothed (filtered across, then down), rounded into out.
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE void SmoothInto(const SeparableJob& j, BandRows& b, const FilterBand& band,
+                                   int32_t r, uint16_t* out)
+{
+    const double* rows[kLargestFilterMask];
+    for (int32_t k = 0; k < b.n; k++)
+        rows[k] = AcrossRow<VD, K>(j, b, band, b.Clamp(r - b.h + k));
+    Down<VD, K>(j, rows, b.w, b.sums);
+    RoundRow(b.sums, b.w, out);
+}
+
+// Smoothed row r (Laplace) with its edge pixels repeated once on each side; points at column 0.
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE const uint16_t* SmoothRow(const SeparableJob& j, BandRows& b,
+                                             const FilterBand& band, int32_t r)
+{
+    const int32_t w = b.w;
+    uint16_t* s = b.smooth + (size_t)(r % 3) * ((size_t)w + 2);
+    if (b.smoothRow[r % 3] != r) {
+        if (b.n > 0)
+            SmoothInto<VD, K>(j, b, band, r, s + 1);
+        else
+            memcpy(s + 1, band.Row(r), (size_t)w * sizeof(uint16_t));
+        s[0] = s[1];
+        s[w + 1] = s[w];
+        b.smoothRow[r % 3] = r;
+    }
+    return s + 1;
+}
+
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, uint8_t* scratch)
+{
+    BandRows b;
+    b.w = band.width;
+    b.height = band.height;
+    b.n = j.n;
+    b.h = j.h;
+    const Layout l = LayoutFor(j.n, b.w);
+    b.rowDoubles = Align64(((size_t)b.w + kSlack) * sizeof(double)) / sizeof(double);
+    b.line = reinterpret_cast<double*>(scratch + l.line);
+    b.across = reinterpret_cast<double*>(scratch + l.across);
+    b.sums = reinterpret_cast<double*>(scratch + l.down);
+    b.smooth = reinterpret_cast<uint16_t*>(scratch + l.smooth);
+    // The slack feeds only lanes past the row's end, which are never stored; zeros keep them
+    // ordinary numbers.
+    memset(scratch, 0, l.smooth);
+    std::fill(b.acrossRow, b.acrossRow + kLargestFilterMask, -1);
+    std::fill(b.smoothRow, b.smoothRow + 3, -1);
+
+    if (!j.laplace) {
+        for (int32_t y = band.y0; y < band.y1; y++) {
+            SmoothInto<VD, K>(j, b, band, y, band.OutRow(y));
+            band.RowDone(y);
+        }
+        return;
+    }
+    for (int32_t y = band.y0; y < band.y1; y++) {
+        const uint16_t* up = SmoothRow<VD, K>(j, b, band, b.Clamp(y - 1));
+        const uint16_t* mid = SmoothRow<VD, K>(j, b, band, y);
+        const uint16_t* down = SmoothRow<VD, K>(j, b, band, b.Clamp(y + 1));
+        LaplaceRow(up, mid, down, band.Row(y), b.w, j.factor, band.OutRow(y));
+        band.RowDone(y);
+    }
+}
+
+// Vectors per block: 32-bit x86 has eight vector registers, so two sums and their operands;
+// x86_64 has sixteen or more.
+#if defined(__x86_64__) || defined(_M_X64)
+constexpr int kVectors = 4;
+#else
+constexpr int kVectors = 2;
+#endif
+
+void SeparableBase(const SeparableJob& j, FilterBand& band, uint8_t* scratch)
+{
+    SeparableRows<Double2, kVectors>(j, band, scratch);
+}
+
+#if NYRA_HAVE_AVX2_PATH
+NYRA_TARGET_AVX2 void SeparableAvx2(const SeparableJob& j, FilterBand& band, uint8_t* scratch)
+{
+    SeparableRows<Double4, kVectors>(j, band, scratch);
+}
+
+NYRA_TARGET_AVX512 void SeparableAvx512(const SeparableJob& j, FilterBand& band, uint8_t* scratch)
+{
+    SeparableRows<Double8, kVectors>(j, band, scratch);
+}
+#endif
+
+void SeparableBand(void* context, FilterBand& band, uint8_t* scratch)
+{
+    const SeparableJob& j = *static_cast<const SeparableJob*>(context);
+#if NYRA_HAVE_AVX2_PATH
+    switch (SimdLevel()) {
+    case 2: SeparableAvx512(j, band, scratch); return;
+    case 1: SeparableAvx2(j, band, scratch); return;
+    default: break;
+    }
+#endif
+    SeparableBase(j, band, scratch);
+}
+
+bool Run(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t halo,
+         const SeparableJob& job)
+{
+    if (!src || !dst || width <= 0 || height <= 0 || job.n < 0 || job.n > kLargestFilterMask)
+        return false;
+    return RunFilterBands(src, dst, width, height, halo, 32, LayoutFor(job.n, width).total,
+                          SeparableBand, const_cast<SeparableJob*>(&job));
+}
+
+}  // namespace
+
+bool SeparableBlur(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t n,
+                   const double* weights)
+{
+    if (n < 1)
+        return false;
+    const SeparableJob job{weights, n, n / 2, true, false, 0.0};
+    return Run(src, dst, width, height, n / 2, job);
+}
+
+bool LaplaceBands(uint16_t* pixels, int32_t width, int32_t height, int32_t n,
+                  const double* weights, double factor)
+{
+    const SeparableJob job{weights, n, n / 2, false, true, factor};
+    return Run(pixels, pixels, width, height, n > 0 ? n / 2 + 1 : 1, job);
+}
