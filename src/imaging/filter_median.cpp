@@ -5,7 +5,8 @@
 // computing into a second block from the unchanged input.
 // Method: masks 3 and 5 run a selection network (a sorting network pruned to the comparators
 // the middle output depends on) on whole vectors of output pixels, so each exchange is a
-// vector min and max; larger masks slide a histogram along each row and track the median as
+// vector min and max; mask 7 does the same on columns sorted and merged in pairs once per
+// row; larger masks slide a histogram along each row and track the median as
 // it moves, which costs O(n) per pixel instead of sorting n*n values.
 // Failure: without a band's working memory the image is left unchanged; the cross median
 // without its copy likewise.
@@ -196,6 +197,47 @@ constexpr Exchange kMedian25[] = {
     2}
 };
 
+// 7 x 7 from sorted columns, with the work shared between neighbouring output pixels: each
+// padded column's seven values are sorted once per row (kSort7), each pair of neighbouring
+// sorted columns is merged once (kMerge7; rank k lands on wire kMerge7Rank[k]), and a window
+// then takes three merged pairs and one sorted column through the pruned Batcher merges down
+// to its median (kMedian49: wire 14 b + r is rank r of pair b, wires 42.. the last column;
+// the merges were padded to powers of two with +infinity, whose comparators fall away).
+constexpr Exchange kSort7[] = {
+    {0, 6, 3}, {2, 3, 3}, {4, 5, 3}, {0, 2, 3}, {1, 4, 3}, {3, 6, 3}, {0, 1, 3}, {2, 5, 3},
+    {3, 4, 3}, {1, 2, 3}, {4, 6, 3}, {2, 3, 3}, {4, 5, 3}, {1, 2, 3}, {3, 4, 3}, {5, 6, 3}
+};
+constexpr Exchange kMerge7[] = {
+    {0, 7, 3}, {1, 8, 3}, {2, 9, 3}, {3, 10, 3}, {4, 11, 3}, {5, 12, 3}, {6, 13, 3}, {4, 7,
+    3}, {5, 8, 3}, {6, 9, 3}, {2, 4, 3}, {3, 5, 3}, {6, 7, 3}, {10, 8, 3}, {9, 11, 3}, {1,
+    2, 3}, {3, 4, 3}, {5, 6, 3}, {10, 7, 3}, {8, 9, 3}, {12, 11, 3}
+};
+constexpr uint8_t kMerge7Rank[14] = {0, 1, 2, 3, 4, 5, 6, 10, 7, 8, 9, 12, 11, 13};
+constexpr int32_t kMedian49Output = 22;
+constexpr Exchange kMedian49[] = {
+    {0, 14, 3}, {1, 15, 3}, {2, 16, 3}, {3, 17, 3}, {4, 18, 3}, {5, 19, 3}, {6, 20, 3}, {7,
+    21, 3}, {8, 22, 3}, {9, 23, 3}, {10, 24, 3}, {11, 25, 3}, {12, 26, 3}, {13, 27, 3}, {28,
+    42, 3}, {29, 43, 3}, {30, 44, 3}, {31, 45, 3}, {32, 46, 3}, {33, 47, 3}, {34, 48, 3},
+    {8, 14, 3}, {9, 15, 3}, {10, 16, 3}, {11, 17, 3}, {12, 18, 3}, {13, 19, 3}, {36, 42, 3},
+    {37, 43, 3}, {38, 44, 3}, {39, 45, 3}, {40, 46, 3}, {41, 47, 3}, {4, 8, 3}, {5, 9, 3},
+    {6, 10, 3}, {7, 11, 3}, {12, 14, 3}, {13, 15, 3}, {20, 16, 3}, {21, 17, 3}, {18, 22, 3},
+    {19, 23, 3}, {32, 36, 3}, {33, 37, 3}, {34, 38, 3}, {35, 39, 3}, {40, 42, 3}, {41, 43,
+    3}, {48, 44, 3}, {2, 4, 3}, {3, 5, 3}, {6, 8, 3}, {7, 9, 3}, {10, 12, 3}, {11, 13, 3},
+    {20, 14, 3}, {21, 15, 3}, {16, 18, 3}, {17, 19, 3}, {24, 22, 3}, {25, 23, 3}, {30, 32,
+    3}, {31, 33, 3}, {34, 36, 3}, {35, 37, 3}, {38, 40, 3}, {39, 41, 3}, {48, 42, 3}, {45,
+    43, 3}, {44, 46, 3}, {1, 2, 3}, {3, 4, 3}, {5, 6, 3}, {7, 8, 3}, {9, 10, 3}, {11, 12,
+    3}, {13, 20, 3}, {21, 14, 3}, {15, 16, 3}, {17, 18, 3}, {19, 24, 3}, {25, 22, 3}, {23,
+    26, 3}, {29, 30, 3}, {31, 32, 3}, {33, 34, 3}, {35, 36, 3}, {37, 38, 3}, {39, 40, 3},
+    {41, 48, 3}, {45, 42, 3}, {43, 44, 3}, {47, 46, 3}, {0, 28, 2}, {1, 29, 2}, {2, 30, 2},
+    {3, 31, 2}, {4, 32, 2}, {5, 33, 2}, {6, 34, 2}, {7, 35, 2}, {8, 36, 2}, {9, 37, 2}, {10,
+    38, 2}, {11, 39, 2}, {12, 40, 1}, {13, 41, 1}, {20, 48, 1}, {21, 45, 1}, {14, 42, 1},
+    {15, 43, 1}, {16, 44, 1}, {17, 47, 1}, {18, 46, 1}, {14, 28, 2}, {15, 29, 2}, {16, 30,
+    2}, {17, 31, 2}, {18, 32, 1}, {19, 33, 1}, {24, 34, 1}, {25, 35, 1}, {22, 36, 1}, {23,
+    37, 1}, {26, 38, 1}, {27, 39, 1}, {12, 18, 2}, {13, 19, 2}, {20, 24, 2}, {21, 25, 2},
+    {22, 28, 1}, {23, 29, 1}, {26, 30, 1}, {27, 31, 1}, {18, 22, 2}, {19, 23, 2}, {24, 26,
+    1}, {25, 27, 1}, {24, 22, 2}, {25, 23, 1}, {25, 22, 2}
+};
+
 template <typename V>
 NYRA_ALWAYS_INLINE void Exchange3(V& a, V& b)
 {
@@ -205,21 +247,26 @@ NYRA_ALWAYS_INLINE void Exchange3(V& a, V& b)
     b = hi;
 }
 
+// A function rather than a lambda: GCC gives a lambda no target attribute of its caller and
+// may leave it out of line, where the wide vectors would run in pieces.
+template <typename V>
+NYRA_ALWAYS_INLINE void Step(V* w, const Exchange& e)
+{
+    V& a = w[e.lo];
+    V& b = w[e.hi];
+    if (e.kind == 3) {
+        Exchange3(a, b);
+    } else if (e.kind == 1) {
+        a = a < b ? a : b;
+    } else {
+        b = a < b ? b : a;
+    }
+}
+
 template <typename V, const Exchange* Net, size_t... K>
 NYRA_ALWAYS_INLINE void RunNetwork(V* w, std::index_sequence<K...>)
 {
-    auto step = [w](const Exchange& e) {
-        V& a = w[e.lo];
-        V& b = w[e.hi];
-        if (e.kind == 3) {
-            Exchange3(a, b);
-        } else if (e.kind == 1) {
-            a = a < b ? a : b;
-        } else {
-            b = a < b ? b : a;
-        }
-    };
-    (step(Net[K]), ...);
+    (Step<V>(w, Net[K]), ...);
 }
 
 // Medians of the n x n windows of output pixels x0 .. x0 + lanes - 1 of one row.
@@ -274,6 +321,95 @@ NYRA_TARGET_AVX512 bool VectorRowAvx512(const PaddedWindow& win, int32_t w, uint
 {
     return win.n == 3 ? VectorRowBody<Lanes32, 3>(win, w, out)
                       : VectorRowBody<Lanes32, 5>(win, w, out);
+}
+
+// Every padded column of rows[0..6] sorted: sorted[r][x] is the r-th smallest of the seven
+// values at column x (pw columns; the last vector overlaps the one before it).
+template <typename V>
+NYRA_ALWAYS_INLINE void SortColumns7(const uint16_t* const* rows, int32_t pw, uint16_t* const* sorted)
+{
+    constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
+    for (int32_t x0 = 0; x0 < pw; x0 += lanes) {
+        const int32_t x = std::min(x0, pw - lanes);
+        V v[7];
+        for (int32_t r = 0; r < 7; r++)
+            memcpy(&v[r], rows[r] + x, sizeof(V));
+        RunNetwork<V, kSort7>(v, std::make_index_sequence<sizeof(kSort7) / sizeof(Exchange)>());
+        for (int32_t r = 0; r < 7; r++)
+            memcpy(sorted[r] + x, &v[r], sizeof(V));
+    }
+}
+
+// pairs[k][x] = rank k of the fourteen values of sorted columns x and x + 1, for x below
+// pw - 1.
+template <typename V>
+NYRA_ALWAYS_INLINE void MergeColumnPairs(uint16_t* const* sorted, int32_t pw, uint16_t* const* pairs)
+{
+    constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
+    for (int32_t x0 = 0; x0 < pw - 1; x0 += lanes) {
+        const int32_t x = std::min(x0, pw - 1 - lanes);
+        V v[14];
+        for (int32_t r = 0; r < 7; r++) {
+            memcpy(&v[r], sorted[r] + x, sizeof(V));
+            memcpy(&v[7 + r], sorted[r] + x + 1, sizeof(V));
+        }
+        RunNetwork<V, kMerge7>(v, std::make_index_sequence<sizeof(kMerge7) / sizeof(Exchange)>());
+        for (int32_t k = 0; k < 14; k++)
+            memcpy(pairs[k] + x, &v[kMerge7Rank[k]], sizeof(V));
+    }
+}
+
+// Window columns x0 .. x0 + 6: the pairs at x0, x0 + 2, x0 + 4 and the sorted column x0 + 6.
+template <typename V>
+NYRA_ALWAYS_INLINE void Median49Vector(uint16_t* const* sorted, uint16_t* const* pairs,
+                                       int32_t x0, uint16_t* out)
+{
+    V w[49];
+    for (int32_t b = 0; b < 3; b++)
+        for (int32_t r = 0; r < 14; r++)
+            memcpy(&w[b * 14 + r], pairs[r] + x0 + 2 * b, sizeof(V));
+    for (int32_t r = 0; r < 7; r++)
+        memcpy(&w[42 + r], sorted[r] + x0 + 6, sizeof(V));
+    RunNetwork<V, kMedian49>(w, std::make_index_sequence<sizeof(kMedian49) / sizeof(Exchange)>());
+    memcpy(out, &w[kMedian49Output], sizeof(V));
+}
+
+// One 7 x 7 row (w at least one vector wide). sorted: 7 rows, then 14 rows of pairs.
+template <typename V>
+NYRA_ALWAYS_INLINE void Median7RowBody(const PaddedWindow& win, int32_t w, uint16_t* out,
+                                       uint16_t* const* sorted)
+{
+    constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
+    SortColumns7<V>(win.rows, win.pw, sorted);
+    MergeColumnPairs<V>(sorted, win.pw, sorted + 7);
+    int32_t x0 = 0;
+    for (; x0 + lanes <= w; x0 += lanes)
+        Median49Vector<V>(sorted, sorted + 7, x0, out + x0);
+    if (x0 < w)
+        Median49Vector<V>(sorted, sorted + 7, w - lanes, out + (w - lanes));
+}
+
+void Median7RowBase(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted)
+{
+    Median7RowBody<Lanes8>(win, w, out, sorted);
+}
+
+NYRA_TARGET_AVX2 void Median7RowAvx2(const PaddedWindow& win, int32_t w, uint16_t* out,
+                                     uint16_t* const* sorted)
+{
+    Median7RowBody<Lanes16>(win, w, out, sorted);
+}
+
+NYRA_TARGET_AVX512 void Median7RowAvx512(const PaddedWindow& win, int32_t w, uint16_t* out,
+                                         uint16_t* const* sorted)
+{
+    Median7RowBody<Lanes32>(win, w, out, sorted);
+}
+
+// Pixels per vector of the median paths at a SIMD level.
+int32_t MedianLanes(int32_t simd)
+{
+    return simd == 2 ? 32 : simd == 1 ? 16 : 8;
 }
 
 void NetworkRow(const MedianJob& job, const PaddedWindow& win, int32_t w, uint16_t* out,
@@ -460,11 +596,21 @@ size_t RingBytes(int32_t n, int32_t width)
 }
 
 // The ring of padded rows, then the chunk wires (masks 3, 5) or three histograms and a row.
+// Seven rows of sorted padded columns and fourteen of merged pairs (7 x 7 only).
+constexpr int32_t kSortedRows = 21;
+size_t SortedBytes(int32_t width)
+{
+    return kSortedRows * Align64(((size_t)width + 6) * sizeof(uint16_t));
+}
+
+// The ring of padded rows, then the chunk wires (masks 3, 5) or three histograms and a row,
+// then (7 x 7) the sorted columns.
 size_t MedianScratchBytes(int32_t n, int32_t width)
 {
     if (n <= 5)
         return RingBytes(n, width) + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t));
-    return RingBytes(n, width) + 3 * kHistogramStride + Align64((size_t)width * sizeof(uint16_t));
+    return RingBytes(n, width) + 3 * kHistogramStride + Align64((size_t)width * sizeof(uint16_t)) +
+           (n == 7 ? SortedBytes(width) : 0);
 }
 
 void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
@@ -484,8 +630,29 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
     uint16_t* second = reinterpret_cast<uint16_t*>(rest + 3 * kHistogramStride);
     if (n > 5)
         memset(fine, 0, 3 * kHistogramStride);
+    // 7 x 7 runs its network wherever a row holds a whole vector, else the histogram.
+    const bool network7 = n == 7 && w >= MedianLanes(job.simd);
+    uint16_t* sorted[kSortedRows] = {};
+    for (int32_t r = 0; network7 && r < kSortedRows; r++)
+        sorted[r] = reinterpret_cast<uint16_t*>(second + Align64((size_t)w * sizeof(uint16_t)) / 2 +
+                                                r * Align64(((size_t)w + 6) * sizeof(uint16_t)) / 2);
     win.Start(band);
     for (int32_t y = band.y0; y < band.y1;) {
+        if (network7) {
+            win.Point(y, n);
+            uint16_t* out = band.OutRow(y);
+            if (job.simd == 2)
+                Median7RowAvx512(win, w, out, sorted);
+            else if (job.simd == 1)
+                Median7RowAvx2(win, w, out, sorted);
+            else
+                Median7RowBase(win, w, out, sorted);
+            band.RowDone(y);
+            if (y + 1 < band.y1)
+                win.Fill(band, y + 1 + win.h);
+            y++;
+            continue;
+        }
         if (n > 5 && y + 1 < band.y1) {
             win.Fill(band, y + 1 + win.h);  // the spare slot
             win.Point(y, n + 1);

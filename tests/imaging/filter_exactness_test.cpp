@@ -147,13 +147,19 @@ TEST(FilterExactness, HistogramMedianAcrossGapsAndPlateaus)
             inputs.push_back(im);
         }
     }
+    // 90 columns: the 7 x 7 network ends each row with a vector overlapping the one before.
     for (const ref::Image& input : inputs) {
         for (int32_t mask : {7, 21}) {
-            ref::Image expected = input, got = input;
+            ref::Image expected = input;
             ref::Median(expected, mask);
-            MedianFilter(got.px.data(), w, h, mask);
-            ASSERT_EQ(Compare(expected, got).count, 0u)
-                << "levels " << input.px[0] << "/" << input.px[(size_t)w - 1] << " mask " << mask;
+            for (int level : {0, 1, 2}) {
+                ref::Image got = input;
+                SetSimdLimit(level);
+                MedianFilter(got.px.data(), w, h, mask);
+                SetSimdLimit(2);
+                ASSERT_EQ(Compare(expected, got).count, 0u) << "levels " << input.px[0] << "/"
+                    << input.px[(size_t)w - 1] << " mask " << mask << " path " << level;
+            }
         }
     }
 }
