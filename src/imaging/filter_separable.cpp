@@ -58,19 +58,23 @@ Layout LayoutFor(int32_t n, int32_t width)
     return l;
 }
 
-// Adds c times the vector at a (plus the one at b, when given) to acc. The loads are copies,
-// so no function returns a vector (whose ABI differs between the baseline and wider copies).
+// acc += c times the vector at a (plus the one at b). The loads are copies, so no function
+// returns a vector (whose ABI differs between the baseline and the wider copies).
 template <typename VD>
-NYRA_ALWAYS_INLINE void AddProduct(VD& acc, const VD& c, const double* a, const double* b)
+NYRA_ALWAYS_INLINE void AddProduct(VD& acc, const VD& c, const double* a)
 {
     VD va;
     memcpy(&va, a, sizeof(VD));
-    if (b) {
-        VD vb;
-        memcpy(&vb, b, sizeof(VD));
-        va += vb;
-    }
     acc += c * va;
+}
+
+template <typename VD>
+NYRA_ALWAYS_INLINE void AddPairProduct(VD& acc, const VD& c, const double* a, const double* b)
+{
+    VD va, vb;
+    memcpy(&va, a, sizeof(VD));
+    memcpy(&vb, b, sizeof(VD));
+    acc += c * (va + vb);
 }
 
 // out[x] = the n weights times line[x .. x + n - 1], for x below w (line is w + n - 1 long
@@ -92,16 +96,16 @@ NYRA_ALWAYS_INLINE void Across(const SeparableJob& j, const double* line, int32_
             for (int32_t t = 0; t < h; t++) {
                 const VD c = wt[t] - VD{};  // a broadcast (x - 0 is x, also for -0)
                 for (int k = 0; k < K; k++)
-                    AddProduct(acc[k], c, p + t + k * kLanes, p + n - 1 - t + k * kLanes);
+                    AddPairProduct(acc[k], c, p + t + k * kLanes, p + n - 1 - t + k * kLanes);
             }
             const VD c = wt[h] - VD{};
             for (int k = 0; k < K; k++)
-                AddProduct<VD>(acc[k], c, p + h + k * kLanes, nullptr);
+                AddProduct<VD>(acc[k], c, p + h + k * kLanes);
         } else {
             for (int32_t t = 0; t < n; t++) {
                 const VD c = wt[t] - VD{};
                 for (int k = 0; k < K; k++)
-                    AddProduct<VD>(acc[k], c, p + t + k * kLanes, nullptr);
+                    AddProduct<VD>(acc[k], c, p + t + k * kLanes);
             }
         }
         for (int k = 0; k < K; k++)
@@ -128,17 +132,17 @@ NYRA_ALWAYS_INLINE void Down(const SeparableJob& j, const double* const* rows, i
                 const double* a = rows[t] + x0;
                 const double* b = rows[n - 1 - t] + x0;
                 for (int k = 0; k < K; k++)
-                    AddProduct(acc[k], c, a + k * kLanes, b + k * kLanes);
+                    AddPairProduct(acc[k], c, a + k * kLanes, b + k * kLanes);
             }
             const VD c = wt[h] - VD{};
             for (int k = 0; k < K; k++)
-                AddProduct<VD>(acc[k], c, rows[h] + x0 + k * kLanes, nullptr);
+                AddProduct<VD>(acc[k], c, rows[h] + x0 + k * kLanes);
         } else {
             for (int32_t t = 0; t < n; t++) {
                 const VD c = wt[t] - VD{};
                 const double* a = rows[t] + x0;
                 for (int k = 0; k < K; k++)
-                    AddProduct<VD>(acc[k], c, a + k * kLanes, nullptr);
+                    AddProduct<VD>(acc[k], c, a + k * kLanes);
             }
         }
         for (int k = 0; k < K; k++)
