@@ -2,10 +2,11 @@
 // Laplace Edge Enhancement (the same smoothing in the defined order, then the Laplacian).
 // Inputs: a W x H block and the n weights of the 1-D kernel; output: the block itself,
 // written back through row bands (filter_bands.h), which equals a second block copied back.
-// Method: each band keeps a ring of n horizontally filtered rows (doubles) so every input row
-// is filtered across once; a vertical pass over the ring gives one smoothed row, and Laplace
-// keeps the last three smoothed rows for its neighbours. Both passes run across a block of
-// pixels in vector registers, each lane adding its products in a fixed order.
+// Method: each band keeps a ring of n + 1 horizontally filtered rows (doubles) so every input
+// row is filtered across once; a vertical pass over the ring gives one smoothed row (Laplace:
+// two neighbouring rows at once, so each filtered row is read once for both), and Laplace
+// keeps four smoothed rows for its neighbours. Both passes run across a block of pixels in
+// vector registers, each lane adding its products in a fixed order.
 // Failure: without a band's working memory nothing is written and false is returned.
 #include "imaging/filter_separable.h"
 
@@ -39,9 +40,11 @@ size_t Align64(size_t bytes)
     return (bytes + 63) & ~(size_t)63;
 }
 
-// A band's working memory: the input row as doubles with its edges repeated, the ring of n
-// horizontally filtered rows, one row of vertical sums, and (Laplace) three smoothed rows
-// with one repeated edge pixel on each side.
+// A band's working memory: the input row as doubles with its edges repeated, the ring of
+// n + 1 horizontally filtered rows, two rows of vertical sums, and (Laplace) four smoothed
+// rows with one repeated edge pixel on each side.
+constexpr int32_t kSmoothSlots = 4;
+
 struct Layout {
     size_t line, across, down, smooth, total;
 };
@@ -52,9 +55,9 @@ Layout LayoutFor(int32_t n, int32_t width)
     Layout l;
     l.line = 0;
     l.across = Align64(((size_t)width + 2 * (size_t)(n / 2) + kSlack) * sizeof(double));
-    l.down = l.across + (size_t)n * row;
-    l.smooth = l.down + row;
-    l.total = l.smooth + Align64(3 * ((size_t)width + 2) * sizeof(uint16_t));
+    l.down = l.across + (size_t)(n + 1) * row;
+    l.smooth = l.down + 2 * row;
+    l.total = l.smooth + Align64(kSmoothSlots * ((size_t)width + 2) * sizeof(uint16_t));
     return l;
 }
 
@@ -150,6 +153,45 @@ NYRA_ALWAYS_INLINE void Down(const SeparableJob& j, const double* const* rows, i
     }
 }
 
+// Two neighbouring rows of Laplace's smoothing in the defined order: out0 from rows[0 .. n - 1],
+// out1 from rows[1 .. n]; each row is loaded once for both sums.
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE void DownPair(const SeparableJob& j, const double* const* rows, int32_t w,
+                                 double* out0, double* out1)
+{
+    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
+    constexpr int32_t kStep = K * kLanes;
+    const int32_t n = j.n;
+    const double* wt = j.weights;
+    for (int32_t x0 = 0; x0 < w; x0 += kStep) {
+        VD acc0[K], acc1[K];
+        for (int k = 0; k < K; k++) {
+            VD v;
+            memcpy(&v, rows[0] + x0 + k * kLanes, sizeof(VD));
+            acc0[k] = VD{};
+            acc0[k] += (wt[0] - VD{}) * v;
+            acc1[k] = VD{};
+        }
+        for (int32_t t = 1; t < n; t++) {
+            const VD c0 = wt[t] - VD{}, c1 = wt[t - 1] - VD{};
+            const double* a = rows[t] + x0;
+            for (int k = 0; k < K; k++) {
+                VD v;
+                memcpy(&v, a + k * kLanes, sizeof(VD));
+                acc0[k] += c0 * v;
+                acc1[k] += c1 * v;
+            }
+        }
+        const VD c1 = wt[n - 1] - VD{};
+        for (int k = 0; k < K; k++)
+            AddProduct<VD>(acc1[k], c1, rows[n] + x0 + k * kLanes);
+        for (int k = 0; k < K; k++) {
+            memcpy(out0 + x0 + k * kLanes, &acc0[k], sizeof(VD));
+            memcpy(out1 + x0 + k * kLanes, &acc1[k], sizeof(VD));
+        }
+    }
+}
+
 NYRA_ALWAYS_INLINE void RoundRow(const double* in, int32_t w, uint16_t* out)
 {
     for (int32_t x = 0; x < w; x++)
@@ -168,30 +210,35 @@ NYRA_ALWAYS_INLINE void LaplaceRow(const uint16_t* up, const uint16_t* mid, cons
 }
 
 // A band's rings: which input row each slot of the across ring holds (-1 none), and which
-// smoothed row each of the three Laplace slots holds.
+// smoothed row each Laplace slot holds.
 struct BandRows {
     int32_t w, height, n, h;
     size_t rowDoubles;
     double* line;
     double* across;
     double* sums;
+    double* sums2;
     uint16_t* smooth;
-    int32_t acrossRow[kLargestFilterMask];
-    int32_t smoothRow[3];
+    int32_t acrossRow[kLargestFilterMask + 1];
+    int32_t smoothRow[kSmoothSlots];
 
     int32_t Clamp(int32_t r) const { return r < 0 ? 0 : (r >= height ? height - 1 : r); }
+    uint16_t* SmoothSlot(int32_t r) const
+    {
+        return smooth + (size_t)(r % kSmoothSlots) * ((size_t)w + 2);
+    }
 };
 
 // (Helpers of the band body are always inlined: a separate copy would be built for the
 // baseline and run the wide vectors in pieces.)
 
-// Row r filtered across. The n rows one vertical sum reads are consecutive, so they sit in
-// distinct slots and filtering one never evicts another.
+// Row r filtered across. The n + 1 rows two neighbouring vertical sums read are consecutive,
+// so they sit in distinct slots and filtering one never evicts another.
 template <typename VD, int K>
 NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b,
                                            const FilterBand& band, int32_t r)
 {
-    const int32_t slot = r % b.n, w = b.w, h = b.h;
+    const int32_t slot = r % (b.n + 1), w = b.w, h = b.h;
     double* out = b.across + (size_t)slot * b.rowDoubles;
     if (b.acrossRow[slot] != r) {
         const uint16_t* src = band.Row(r);
@@ -221,21 +268,35 @@ NYRA_ALWAYS_INLINE void SmoothInto(const SeparableJob& j, BandRows& b, const Fil
 }
 
 // Smoothed row r (Laplace) with its edge pixels repeated once on each side; points at column 0.
+// A missing row is smoothed together with the next one, which the next output row will ask
+// for; four slots keep the two rows the current output row still reads.
 template <typename VD, int K>
 NYRA_ALWAYS_INLINE const uint16_t* SmoothRow(const SeparableJob& j, BandRows& b,
                                              const FilterBand& band, int32_t r)
 {
-    const int32_t w = b.w;
-    uint16_t* s = b.smooth + (size_t)(r % 3) * ((size_t)w + 2);
-    if (b.smoothRow[r % 3] != r) {
-        if (b.n > 0)
-            SmoothInto<VD, K>(j, b, band, r, s + 1);
-        else
-            memcpy(s + 1, band.Row(r), (size_t)w * sizeof(uint16_t));
-        s[0] = s[1];
-        s[w + 1] = s[w];
-        b.smoothRow[r % 3] = r;
+    const int32_t w = b.w, n = b.n, h = b.h;
+    uint16_t* s = b.SmoothSlot(r);
+    if (b.smoothRow[r % kSmoothSlots] == r)
+        return s + 1;
+    if (n == 0) {
+        memcpy(s + 1, band.Row(r), (size_t)w * sizeof(uint16_t));
+    } else if (r - h >= 0 && r + 1 + h < b.height) {
+        const double* rows[kLargestFilterMask + 1];
+        for (int32_t k = 0; k <= n; k++)
+            rows[k] = AcrossRow<VD, K>(j, b, band, r - h + k);
+        DownPair<VD, K>(j, rows, w, b.sums, b.sums2);
+        RoundRow(b.sums, w, s + 1);
+        uint16_t* next = b.SmoothSlot(r + 1);
+        RoundRow(b.sums2, w, next + 1);
+        next[0] = next[1];
+        next[w + 1] = next[w];
+        b.smoothRow[(r + 1) % kSmoothSlots] = r + 1;
+    } else {
+        SmoothInto<VD, K>(j, b, band, r, s + 1);  // near the top or bottom edge
     }
+    s[0] = s[1];
+    s[w + 1] = s[w];
+    b.smoothRow[r % kSmoothSlots] = r;
     return s + 1;
 }
 
@@ -252,12 +313,13 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
     b.line = reinterpret_cast<double*>(scratch + l.line);
     b.across = reinterpret_cast<double*>(scratch + l.across);
     b.sums = reinterpret_cast<double*>(scratch + l.down);
+    b.sums2 = b.sums + b.rowDoubles;
     b.smooth = reinterpret_cast<uint16_t*>(scratch + l.smooth);
     // The slack feeds only lanes past the row's end, which are never stored; zeros keep them
     // ordinary numbers.
     memset(scratch, 0, l.smooth);
-    std::fill(b.acrossRow, b.acrossRow + kLargestFilterMask, -1);
-    std::fill(b.smoothRow, b.smoothRow + 3, -1);
+    std::fill(b.acrossRow, b.acrossRow + kLargestFilterMask + 1, -1);
+    std::fill(b.smoothRow, b.smoothRow + kSmoothSlots, -1);
 
     if (!j.laplace) {
         for (int32_t y = band.y0; y < band.y1; y++) {
