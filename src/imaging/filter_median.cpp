@@ -374,19 +374,33 @@ NYRA_ALWAYS_INLINE void Median49Vector(uint16_t* const* sorted, uint16_t* const*
     memcpy(out, &w[kMedian49Output], sizeof(V));
 }
 
-// One 7 x 7 row (w at least one vector wide). sorted: 7 rows, then 14 rows of pairs.
+// One 7 x 7 row (w at least one vector wide), in strips of output columns whose sorted and
+// merged columns stay in the first-level cache. sorted: 7 rows, then 14 rows of pairs, each
+// kStrip7 + 6 long.
+constexpr int32_t kStrip7 = 256;
+
 template <typename V>
 NYRA_ALWAYS_INLINE void Median7RowBody(const PaddedWindow& win, int32_t w, uint16_t* out,
                                        uint16_t* const* sorted)
 {
     constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
-    SortColumns7<V>(win.rows, win.pw, sorted);
-    MergeColumnPairs<V>(sorted, win.pw, sorted + 7);
-    int32_t x0 = 0;
-    for (; x0 + lanes <= w; x0 += lanes)
-        Median49Vector<V>(sorted, sorted + 7, x0, out + x0);
-    if (x0 < w)
-        Median49Vector<V>(sorted, sorted + 7, w - lanes, out + (w - lanes));
+    for (int32_t s0 = 0; s0 < w; s0 += kStrip7) {
+        int32_t len = std::min(kStrip7, w - s0);
+        if (len < lanes) {  // a short last strip overlaps the one before it
+            s0 = w - lanes;
+            len = lanes;
+        }
+        const uint16_t* rows[7];
+        for (int32_t r = 0; r < 7; r++)
+            rows[r] = win.rows[r] + s0;
+        SortColumns7<V>(rows, len + 6, sorted);
+        MergeColumnPairs<V>(sorted, len + 6, sorted + 7);
+        int32_t x0 = 0;
+        for (; x0 + lanes <= len; x0 += lanes)
+            Median49Vector<V>(sorted, sorted + 7, x0, out + s0 + x0);
+        if (x0 < len)
+            Median49Vector<V>(sorted, sorted + 7, len - lanes, out + s0 + (len - lanes));
+    }
 }
 
 void Median7RowBase(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted)
@@ -596,11 +610,12 @@ size_t RingBytes(int32_t n, int32_t width)
 }
 
 // The ring of padded rows, then the chunk wires (masks 3, 5) or three histograms and a row.
-// Seven rows of sorted padded columns and fourteen of merged pairs (7 x 7 only).
+// Seven rows of sorted padded columns and fourteen of merged pairs for one strip (7 x 7 only).
 constexpr int32_t kSortedRows = 21;
-size_t SortedBytes(int32_t width)
+constexpr size_t kSortedRowBytes = (((size_t)kStrip7 + 6) * sizeof(uint16_t) + 63) & ~(size_t)63;
+size_t SortedBytes()
 {
-    return kSortedRows * Align64(((size_t)width + 6) * sizeof(uint16_t));
+    return kSortedRows * kSortedRowBytes;
 }
 
 // The ring of padded rows, then the chunk wires (masks 3, 5) or three histograms and a row,
@@ -610,7 +625,7 @@ size_t MedianScratchBytes(int32_t n, int32_t width)
     if (n <= 5)
         return RingBytes(n, width) + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t));
     return RingBytes(n, width) + 3 * kHistogramStride + Align64((size_t)width * sizeof(uint16_t)) +
-           (n == 7 ? SortedBytes(width) : 0);
+           (n == 7 ? SortedBytes() : 0);
 }
 
 void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
@@ -635,7 +650,7 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
     uint16_t* sorted[kSortedRows] = {};
     for (int32_t r = 0; network7 && r < kSortedRows; r++)
         sorted[r] = reinterpret_cast<uint16_t*>(second + Align64((size_t)w * sizeof(uint16_t)) / 2 +
-                                                r * Align64(((size_t)w + 6) * sizeof(uint16_t)) / 2);
+                                                r * kSortedRowBytes / 2);
     win.Start(band);
     for (int32_t y = band.y0; y < band.y1;) {
         if (network7) {
