@@ -120,8 +120,14 @@ bool WaitForWorker(void* threadHandle, CaptureJob* job, const WorkerWatch& watch
             break;
         result = MsgWaitForMultipleObjects(1, &thread, FALSE, kSliceMs, QS_ALLINPUT);
     }
-    if (!w.abandoned)
+    if (!w.abandoned) {
         WaitForSingleObject(thread, INFINITE);
+        // A read armed and finished within one slice (a quick exposure on a busy machine) was
+        // never seen armed: the host still gets its "armed" status and the sensor's name
+        // before the image.
+        if (watch.onArmed && job->armCount.load() != w.lastArmCount)
+            watch.onArmed(job, watch.context);
+    }
     CloseHandle(thread);
     return w.abandoned;
 }
