@@ -29,8 +29,9 @@ bool ReadSettingsFile(NyraSettings* destination);
 bool ReadSettingsFileVersion(uint32_t* version);
 
 // Saves a validated copy of *settings as settings.dat, crash-safely: a temporary file named
-// after the process id, flushed, then moved over the old file. Failures are only logged.
-void NyraPersistSave(const NyraSettings* settings);
+// after the process id, flushed, then moved over the old file. Failures are logged, and the
+// result tells the options dialog whether to warn the user (the old file is then unchanged).
+bool NyraPersistSave(const NyraSettings* settings);
 
 // Fills *destination from the blob when it carries settings ("NYRS"), else from settings.dat,
 // else from the defaults; then points default correction folders at PluginDataDir and runs the

@@ -101,18 +101,18 @@ bool ReadSettingsFile(NyraSettings* destination)
     return true;
 }
 
-void NyraPersistSave(const NyraSettings* settings)
+bool NyraPersistSave(const NyraSettings* settings)
 {
     if (!settings)
-        return;
+        return false;
     const SettingsFileOps& ops = SettingsFiles();
     char dir[kPathChars], finalPath[kPathChars], tempPath[kPathChars];
     if (!SettingsDir(dir))
-        return;
+        return false;
     char tempName[32];
     FormatText(tempName, sizeof tempName, "settings.%lu.tmp", (unsigned long)ops.processId());
     if (!JoinPath(finalPath, dir, kSettingsFileName) || !JoinPath(tempPath, dir, tempName))
-        return;
+        return false;
 
     NyraSettings copy;
     memcpy(&copy, settings, sizeof copy);
@@ -123,7 +123,7 @@ void NyraPersistSave(const NyraSettings* settings)
     SettingsFileHandle file = ops.createTemp(tempPath);
     if (!file) {
         LogTrace("NyraPersistSave: open temp failed (%lu)", (unsigned long)ops.lastError());
-        return;
+        return false;
     }
     bool written = WriteAll(ops, file, bytes, kSettingsHeaderSize) &&
                    WriteAll(ops, file, bytes + kSettingsHeaderSize, sizeof(NyraSettings));
@@ -134,13 +134,14 @@ void NyraPersistSave(const NyraSettings* settings)
     if (!written || !flushed) {
         ops.remove(tempPath);
         LogTrace("NyraPersistSave: write failed");
-        return;
+        return false;
     }
     if (!ops.moveReplace(tempPath, finalPath)) {
         unsigned long error = ops.lastError();
         ops.remove(tempPath);
         LogTrace("NyraPersistSave: replace failed (%lu)", error);
-        return;
+        return false;
     }
     LogTrace("NyraPersistSave: %s", finalPath);
+    return true;
 }
