@@ -1,5 +1,5 @@
 // Host configuration exports: window, directories, callbacks, version, the configuration blob,
-// the placeholder dialogs, the sensor's identity and status, and mounting. Each writes one
+// the dialogs, the sensor's identity and status, and mounting. Each writes one
 // trace line with its arguments and result.
 #include <windows.h>
 #include <shlobj.h>
@@ -12,6 +12,7 @@
 #include "plugin/log.h"
 #include "settings/host_config.h"
 #include "settings/settings.h"
+#include "ui/options_dialog.h"
 
 extern "C" {
 
@@ -109,12 +110,15 @@ uint32_t NYRA_STDCALL SEDDisplayConfiguration()
                                  "NyraPro", MB_OK | MB_ICONINFORMATION);
 }
 
-// The options dialog is not built yet; until it is, the host is told so plainly.
 void NYRA_STDCALL SEDDisplayOptions()
 {
     LogTrace("SEDDisplayOptions() -> hardware options dialog");
-    MessageBoxA((HWND)HostMainWindow, "The Nyra Pro options dialog is not available in this build.", "Nyra Pro",
-                MB_OK | MB_ICONINFORMATION);
+    OptionsContext context;
+    memset(&context, 0, sizeof context);
+    context.blob = &HostBlob;
+    context.sensorName = SensorName;
+    int32_t result = ShowOptionsDialog(&context, HostMainWindow);
+    LogTrace("   options dialog closed (%s)", result == 1 ? "saved" : "cancelled");
 }
 
 uint32_t NYRA_STDCALL SEDAddNewSensor()
