@@ -165,9 +165,129 @@ void ClickTab(HWND tab, int index)
     SendMessageA(tab, WM_LBUTTONUP, 0, at);
 }
 
+namespace {
+
+struct Control {
+    HWND window;
+    std::string cls, text;
+    LONG style;
+    RECT rect;  // in the dialog's client coordinates
+};
+
+std::string Without(const std::string& text, char mark)
+{
+    std::string out;
+    for (char c : text)
+        if (c != mark)
+            out += c;
+    return out;
+}
+
+// How much of a control's width its own text needs, beyond the text itself.
+int TextOverhead(const Control& c)
+{
+    const LONG type = c.style & BS_TYPEMASK;
+    if (c.cls == "Button" && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX || type == BS_AUTORADIOBUTTON))
+        return GetSystemMetrics(SM_CXMENUCHECK) + 4;
+    if (c.cls == "Button")
+        return type == BS_GROUPBOX ? 16 : 8;
+    return 0;
+}
+
+std::string Fits(const Control& c)
+{
+    HDC dc = GetDC(c.window);
+    HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageA(c.window, WM_GETFONT, 0, 0));
+    const int width = c.rect.right - c.rect.left, height = c.rect.bottom - c.rect.top;
+    std::string problem;
+    if (c.cls == "Static" && !(c.style & (SS_BITMAP | SS_ICON)) && !c.text.empty()) {
+        RECT need = {0, 0, width, 0};
+        DrawTextA(dc, c.text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK);
+        if (need.right > width || need.bottom > height)
+            problem = "text clipped";
+    } else if (c.cls == "Button" && !c.text.empty()) {
+        SIZE size;
+        std::string shown = Without(c.text, '&');
+        GetTextExtentPoint32A(dc, shown.c_str(), (int)shown.size(), &size);
+        if (size.cx + TextOverhead(c) > width)
+            problem = "text clipped";
+    } else if (c.cls == "ComboBox") {
+        int count = (int)SendMessageA(c.window, CB_GETCOUNT, 0, 0);
+        for (int i = 0; i < count && problem.empty(); i++) {
+            char item[200] = "";
+            SendMessageA(c.window, CB_GETLBTEXT, i, (LPARAM)item);
+            SIZE size;
+            GetTextExtentPoint32A(dc, item, (int)strlen(item), &size);
+            if (size.cx + GetSystemMetrics(SM_CXVSCROLL) + 8 > width)
+                problem = std::string("item clipped: ") + item;
+        }
+    }
+    SelectObject(dc, old);
+    ReleaseDC(c.window, dc);
+    return problem;
+}
+
+void Collect(HWND dialog, std::vector<Control>* out, std::string* problems)
+{
+    std::vector<Control> mine;
+    for (HWND w = GetWindow(dialog, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        Control c;
+        c.window = w;
+        char cls[64] = "", text[300] = "";
+        GetClassNameA(w, cls, sizeof cls);
+        GetWindowTextA(w, text, sizeof text);
+        c.cls = cls, c.text = text;
+        c.style = GetWindowLongA(w, GWL_STYLE);
+        GetWindowRect(w, &c.rect);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&c.rect), 2);
+        if (c.cls == "#32770") {
+            Collect(w, out, problems);
+            continue;
+        }
+        if (!(c.style & WS_VISIBLE))
+            continue;
+        std::string fit = Fits(c);
+        if (!fit.empty())
+            *problems += "'" + c.text + "' (" + c.cls + "): " + fit + "\n";
+        mine.push_back(c);
+    }
+    auto exempt = [](const Control& c) {
+        return c.cls == "SysTabControl32" || c.cls == "msctls_updown32" ||
+               (c.cls == "Button" && (c.style & BS_TYPEMASK) == BS_GROUPBOX);
+    };
+    for (size_t i = 0; i < mine.size(); i++) {
+        for (size_t j = i + 1; j < mine.size(); j++) {
+            RECT both;
+            if (!exempt(mine[i]) && !exempt(mine[j]) && IntersectRect(&both, &mine[i].rect, &mine[j].rect))
+                *problems += "'" + mine[i].text + "' overlaps '" + mine[j].text + "'\n";
+        }
+    }
+    out->insert(out->end(), mine.begin(), mine.end());
+}
+
+}  // namespace
+
+std::string LayoutProblems(HWND dialog)
+{
+    std::vector<Control> controls;
+    std::string problems;
+    Collect(dialog, &controls, &problems);
+    return problems;
+}
+
 bool Screenshot(HWND window, const std::string& name)
 {
+    // A window that has just opened may not have painted every control yet: let it finish.
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 150;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        Sleep(10);
+    }
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    GdiFlush();
     RECT r;
     GetWindowRect(window, &r);
     const int w = r.right - r.left, h = r.bottom - r.top;

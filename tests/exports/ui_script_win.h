@@ -53,5 +53,10 @@ std::string TextOf(HWND dialog, int id);
 // Clicks a tab of a tab control with the mouse.
 void ClickTab(HWND tab, int index);
 
+// Controls of a dialog (and of the child dialogs it holds) whose text does not fit them, and
+// controls that overlap, one per line; empty when the layout is clean. Group boxes, tab
+// controls and up-down controls on their buddy may overlap by design.
+std::string LayoutProblems(HWND dialog);
+
 // Saves a window as it is on the screen into <test program folder>\screenshots\<name>.png.
 bool Screenshot(HWND window, const std::string& name);
