@@ -1,19 +1,17 @@
-// The wait of the host's thread for a worker: message pump, timer of the status window, the
-// capture's arming watch, cancel and timeout, and the escalation from abort to forced close to
-// abandonment. Timeout and escalation bounds are the same for captures and sensor tasks: the
-// timeout is the settings snapshot's capture timeout, counted from the start of the wait and
-// again from each arming; the escalation clock counts from the abort.
+// The wait of the host's thread for a worker: message pump, timer of the status window, and the
+// acting on what the escalation (escalation.cpp) decides at each slice: announcing an arming,
+// aborting the read on cancel or timeout, force-closing the device, abandoning the worker.
+// Timeout and escalation bounds are the same for captures and sensor tasks.
 #include <windows.h>
 
 #include "backend/backend.h"
+#include "capture/escalation.h"
 #include "capture/status_window.h"
 #include "capture/worker_wait.h"
 #include "plugin/globals.h"
 #include "plugin/log.h"
 
 static const uint32_t kSliceMs = 100;
-static const uint32_t kForceCloseAfterMs = 2000;
-static const uint32_t kAbandonAfterMs = 6000;
 
 void PumpMessages(void* dialog1, void* dialog2)
 {
@@ -40,96 +38,79 @@ void* StartWorkerThread(CaptureJob* job)
     return thread;
 }
 
-struct WaitState {
-    DWORD startTick;
-    int64_t lastSecond;
-    int32_t lastArmCount;
-    bool aborting;
-    DWORD abortTick;
-    int stage;
-    bool abandoned;
-};
-
-static void AbortRead(WaitState* w)
-{
-    AbortPipeAsync();
-    w->aborting = true;
-    w->abortTick = GetTickCount();
-}
-
-static void Escalate(WaitState* w, DWORD now)
-{
-    DWORD sinceAbort = now - w->abortTick;
-    if (w->stage == 0 && sinceAbort > kForceCloseAfterMs) {
-        w->stage = 1;
-        LogTrace("   abort did not unblock the read after 2s -> force-closing the sensor handle");
-        AddStatusLine("Releasing sensor ...");
-        ReleaseSensor();
-    } else if (w->stage == 1 && sinceAbort > kAbandonAfterMs) {
-        LogAlways("   worker STILL blocked 6s after abort -> abandoning it so the host is not frozen");
-        AddStatusLine("Sensor did not respond; releasing.");
-        w->abandoned = true;
-    }
-}
-
-// One slice of the wait after the messages have been pumped.
-static void WatchJob(CaptureJob* job, const WorkerWatch& watch, WaitState* w)
+// One slice of the wait after the messages have been pumped: the timer, then what the
+// escalation decided, acted on here. True when the worker is given up.
+static bool WatchJob(CaptureJob* job, const WorkerWatch& watch, EscalationState* state, int64_t* lastSecond)
 {
     DWORD now = GetTickCount();
-    uint32_t seconds = (now - w->startTick) / 1000;
-    if (watch.statusWindow && (int64_t)seconds != w->lastSecond) {
-        w->lastSecond = seconds;
+    uint32_t seconds = (now - state->startTick) / 1000;
+    if (watch.statusWindow && (int64_t)seconds != *lastSecond) {
+        *lastSecond = seconds;
         SetStatusTimer(watch.statusWindow, seconds);
     }
 
     int32_t armCount = job->armCount.load();
-    if (watch.onArmed && job->armed.load() && armCount != w->lastArmCount) {
-        w->lastArmCount = armCount;
-        w->startTick = now;
-        w->lastSecond = -1;
-        w->aborting = false;
+    EscalationInput in{now, job->armed.load() != 0, armCount, watch.onArmed != nullptr,
+                       CancelRequested.load() != 0, job->settings.captureTimeoutSeconds};
+    EscalationStep step = StepEscalation(state, in);
+    if (step.rearmed) {
+        *lastSecond = -1;
         watch.onArmed(job, watch.context);
-    } else if (w->aborting) {
-        Escalate(w, now);
-        return;
     }
-
-    int32_t timeoutSeconds = job->settings.captureTimeoutSeconds;
-    if (CancelRequested.load() && watch.onArmed) {
+    switch (step.action) {
+    case EscalationAction::None:
+        break;
+    case EscalationAction::AbortOnCancel:
         LogTrace("   cancel requested -> aborting capture pipe");
-        AbortRead(w);
-    } else if (now - w->startTick > (DWORD)timeoutSeconds * 1000u) {
-        LogTrace("   no X-ray within %d s -> aborting capture pipe", (int)timeoutSeconds);
+        AbortPipeAsync();
+        NoteAbortIssued(state, GetTickCount());
+        break;
+    case EscalationAction::AbortOnTimeout:
+        LogTrace("   no X-ray within %d s -> aborting capture pipe", (int)in.timeoutSeconds);
         if (watch.onArmed) {
             TimedOut.exchange(1);
             AddStatusLine("Timed out waiting for X-ray.");
         }
-        AbortRead(w);
+        AbortPipeAsync();
+        NoteAbortIssued(state, GetTickCount());
+        break;
+    case EscalationAction::ForceClose:
+        LogTrace("   abort did not unblock the read after 2s -> force-closing the sensor handle");
+        AddStatusLine("Releasing sensor ...");
+        ReleaseSensor();
+        break;
+    case EscalationAction::Abandon:
+        LogAlways("   worker STILL blocked 6s after abort -> abandoning it so the host is not frozen");
+        AddStatusLine("Sensor did not respond; releasing.");
+        return true;
     }
+    return false;
 }
 
 bool WaitForWorker(void* threadHandle, CaptureJob* job, const WorkerWatch& watch)
 {
     HANDLE thread = static_cast<HANDLE>(threadHandle);
-    WaitState w{GetTickCount(), -1, 0, false, 0, 0, false};
+    EscalationState state = StartEscalation(GetTickCount());
+    int64_t lastSecond = -1;
+    bool abandoned = false;
     DWORD result = MsgWaitForMultipleObjects(1, &thread, FALSE, kSliceMs, QS_ALLINPUT);
     while (result != WAIT_OBJECT_0) {
         PumpMessages(watch.statusWindow, watch.switchWindow ? *watch.switchWindow : nullptr);
-        WatchJob(job, watch, &w);
-        if (w.abandoned)
+        abandoned = WatchJob(job, watch, &state, &lastSecond);
+        if (abandoned)
             break;
         result = MsgWaitForMultipleObjects(1, &thread, FALSE, kSliceMs, QS_ALLINPUT);
     }
-    if (!w.abandoned) {
+    if (!abandoned) {
         WaitForSingleObject(thread, INFINITE);
         // A read armed and finished within one slice (a quick exposure on a busy machine) was
         // never seen armed: the host still gets its "armed" status and the sensor's name
         // before the image.
-        if (watch.onArmed && job->armCount.load() != w.lastArmCount)
+        if (watch.onArmed && job->armCount.load() != state.lastArmCount)
             watch.onArmed(job, watch.context);
     }
     CloseHandle(thread);
-    return w.abandoned;
+    return abandoned;
 }
 
 void HandOverAbandonedJob(CaptureJob* job)
