@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 #include "support/win_module.h"
@@ -12,68 +14,34 @@
 namespace {
 
 struct Export {
-    const char* name;
+    std::string name;
     int ordinal;
 };
-// Kept in step with tests/plugin/expected_exports.txt, which checks the shipped i686 file.
-const Export kExports[] = {
-    {"SEDAddNewSensor", 1},
-    {"SEDBGCStart", 2},
-    {"SEDBGCTerminate", 3},
-    {"SEDCaptureImage16", 4},
-    {"SEDCaptureImage", 5},
-    {"SEDCaptureImageNoPrompt16", 6},
-    {"SEDCaptureImageNoPrompt", 7},
-    {"SEDDisplayConfiguration", 8},
-    {"SEDDisplayOptions", 9},
-    {"SEDGetBGCDiagnosticMessage", 10},
-    {"SEDGetConfigurationAndOptions", 11},
-    {"SEDGetConfigurationAndOptionsSize", 12},
-    {"SEDGetCurrentPort", 13},
-    {"SEDGetCurrentSensorDefinition", 14},
-    {"SEDGetCurrentSensorID", 15},
-    {"SEDGetCurrentStatus", 16},
-    {"SEDGetDICOMInfo", 17},
-    {"SEDGetDiagnosticMessage", 18},
-    {"SEDGetErrorMessage", 19},
-    {"SEDGetImageInfo", 20},
-    {"SEDGetNumberOfBGCDiagnosticMessages", 21},
-    {"SEDGetNumberOfDiagnosticMessages", 22},
-    {"SEDGetSEDVersion", 23},
-    {"SEDGetVersionInfo", 24},
-    {"SEDGroupEnded", 25},
-    {"SEDGroupStarted", 26},
-    {"SEDImportNativeImage", 27},
-    {"SEDIsBGCActive", 28},
-    {"SEDPostMount", 29},
-    {"SEDPreUnmount", 30},
-    {"SEDQuickCaptureImage16", 31},
-    {"SEDQuickCaptureImage", 32},
-    {"SEDReorientImage16", 33},
-    {"SEDReorientImage16Ex", 34},
-    {"SEDReorientImage", 35},
-    {"SEDReorientImageEx", 36},
-    {"SEDResetBGCDiagnosticMessages", 37},
-    {"SEDResetDiagnosticMessages", 38},
-    {"SEDSetConfigurationAndOptions", 39},
-    {"SEDSetDevicesDir", 40},
-    {"SEDSetImageCallback", 41},
-    {"SEDSetMainWindow", 42},
-    {"SEDSetSEDDir", 43},
-    {"SEDSetSensorID", 44},
-    {"SEDSetStatusCallback", 45},
-    {"SEDSetTranslateCallback", 46},
-    {"SEDSwitchSensor", 47},
-    {"SEDTimedOut", 48},
-    {"SEDUserTerminated", 49},
-};
+
+// The export list is written once, in the module definition file the DLL is linked with.
+std::vector<Export> ExportsOfDefFile()
+{
+    std::istringstream def(ReadFileText(SourceFile("src/plugin/NyraPro.def")));
+    std::vector<Export> exports;
+    std::string line;
+    while (std::getline(def, line)) {
+        std::istringstream fields(line);
+        Export e{"", 0};
+        char at = 0;
+        if (fields >> e.name >> at >> e.ordinal && at == '@')
+            exports.push_back(e);
+    }
+    return exports;
+}
 
 TEST(PluginDll, ExportsByNameAndOrdinal)
 {
     HMODULE dll = LoadLibraryA((OutputFolder() + "NyraPro.SED").c_str());
     ASSERT_NE(dll, nullptr) << GetLastError();
-    for (const Export& e : kExports) {
-        FARPROC byName = GetProcAddress(dll, e.name);
+    std::vector<Export> exports = ExportsOfDefFile();
+    ASSERT_FALSE(exports.empty()) << "no export read from the definition file";
+    for (const Export& e : exports) {
+        FARPROC byName = GetProcAddress(dll, e.name.c_str());
         FARPROC byOrdinal = GetProcAddress(dll, MAKEINTRESOURCEA(e.ordinal));
         EXPECT_NE(byName, nullptr) << e.name;
         EXPECT_EQ(byName, byOrdinal) << e.name;

@@ -58,3 +58,13 @@ bool FileExists(const std::string& path)
     std::error_code ec;
     return fs::exists(path, ec);
 }
+
+std::string SourceFile(const std::string& relative)
+{
+    std::string path = std::string(NYRA_SOURCE_DIR) + "/" + relative;
+#ifdef _WIN32
+    if (path[0] == '/')
+        path = "Z:" + path;
+#endif
+    return path;
+}

@@ -24,3 +24,6 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 std::string ReadFileText(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
+// A file of the source tree by its relative path, reachable from the native tests and, through
+// Wine's drive for the Linux root, from the Windows ones.
+std::string SourceFile(const std::string& relative);
