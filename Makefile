@@ -4,11 +4,12 @@ BUILD   ?= build
 NATIVE  := $(BUILD)/native
 WIN     := $(BUILD)/win32
 WIN64   := $(BUILD)/win64
+TSAN    := $(BUILD)/tsan
 PREFIX  := $(BUILD)/wineprefix
 JOBS    ?= $(shell nproc)
 CMAKE_Q := -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
 
-.PHONY: all setup native win test test-native test-win demo bench bench-win clean
+.PHONY: all setup native win tsan test test-native test-win test-tsan demo bench bench-win clean
 
 all: native win
 
@@ -26,11 +27,23 @@ win: setup
 	@cmake -S . -B $(WIN64) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake >/dev/null
 	@cmake --build $(WIN64) -j $(JOBS) -- --no-print-directory -s
 
-test: native win
-	@$(MAKE) --no-print-directory test-native test-win
+# The thread sanitizer runs only the capture tests (a few seconds): their code is where the
+# portable threads meet, the filters' band threads under the post-read pipeline and the
+# exposure masks' atomic cache. The imaging tests start the same band threads over many more
+# full frames (minutes under this sanitizer); the other portable tests start no thread.
+tsan: setup
+	@cmake -S . -B $(TSAN) $(CMAKE_Q) -DNYRA_TSAN=ON >/dev/null
+	@cmake --build $(TSAN) --target nyra_capture_tests -j $(JOBS) -- --no-print-directory -s
+
+test: native win tsan
+	@$(MAKE) --no-print-directory test-native test-tsan test-win
 
 test-native:
+	@bash scripts/check-layers.sh
 	@ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
+
+test-tsan:
+	@$(TSAN)/tests/nyra_capture_tests --gtest_brief=1
 
 test-win:
 	@bash scripts/check-exports.sh $(WIN)/bin/NyraPro.SED
