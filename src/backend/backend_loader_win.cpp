@@ -187,6 +187,7 @@ bool EnsureBackend()
     if (BackendAttempted)
         return BackendResult != 0;
     BackendAttempted = 1;
+    BackendLastError[0] = '\0';  // the reason reported is this search's own
 
     wchar_t smsDir[kSdkDirChars] = L"";
     wchar_t ioDir[kSdkDirChars] = L"";

@@ -1,6 +1,7 @@
 // Definitions of the backend's process-wide state and its last-error text. Portable: the loader
 // (backend_loader_win.cpp) fills it on Windows; the native build keeps it empty.
 #include "backend/backend_state.h"
+#include "backend/vendor_call.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -24,6 +25,12 @@ void SetBackendError(const char* format, ...)
     va_start(args, format);
     FormatTextV(BackendLastError, sizeof BackendLastError, format, args);
     va_end(args);
+}
+
+void RecordVendorFault(const char* entry, const GuardFault& fault)
+{
+    SetThreadVendorFault(fault.code ? fault.code : 1u);
+    SetBackendError("%s faulted (exception 0x%08X)", entry, (unsigned)fault.code);
 }
 
 void ClearVendorState()

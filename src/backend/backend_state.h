@@ -19,7 +19,7 @@ extern VendorApi Vendor;                  // bound entry points; all null while 
 // The open sensor; 0 = none. Taken with an exchange wherever a release may race with a reader.
 extern std::atomic<VendorHandle> BackendDevice;
 extern uint16_t BackendProductId;         // product id last used to open a device
-extern char BackendLastError[kBackendErrorSize];  // only ever overwritten, never cleared
+extern char BackendLastError[kBackendErrorSize];  // emptied when a search or an open starts
 extern wchar_t BackendDir[kBackendDirChars];      // folder of the loaded library; empty = none
 extern std::atomic<uint8_t> SuspendDisabled;      // never call the suspend timer again
 extern uint8_t BackendAttempted;          // EnsureBackend has run

@@ -3,7 +3,9 @@
 // maximum and mean. Portable: the library is reached through a VendorApi table.
 // Failures leave ok 0, no pixels and the reason in error ("sensor not open", "out of memory
 // (capture buffer)", "HPK_GetXray%s failed, native status 0x%X", "out of memory (pixels)");
-// the capture buffer is always freed. A negative size counts as a failed pixel allocation, and a
+// the capture buffer is always freed. A fault inside the read is contained at the call (see
+// vendor_call.h) and reported as "HPK_GetXray%s faulted" with the exception code as the
+// status. A negative size counts as a failed pixel allocation, and a
 // capacity the IO form cannot express in 32 bits as a failed buffer allocation.
 #include "backend/capture16.h"
 
@@ -11,6 +13,7 @@
 #include <cstring>
 
 #include "backend/backend_state.h"
+#include "backend/vendor_call.h"
 #include "plugin/text.h"
 
 uint64_t CaptureBufferCapacity(int32_t width, int32_t height)
@@ -62,17 +65,26 @@ void Capture16With(const VendorApi& api, BackendKind kind, VendorHandle device, 
     }
 
     const char* which = correction ? "CorrectionImage" : "Image";
+    const char* entry = correction ? "HPK_GetXrayCorrectionImage" : "HPK_GetXrayImage";
     int32_t status = -1;
+    bool returned = true;
     if (io) {
         uint32_t capacity32 = (uint32_t)capacity;
         XrayReadIo_fn read = correction ? api.HPK_GetXrayCorrectionImage_Io : api.HPK_GetXrayImage_Io;
         if (read)
-            status = read(device, buffer, &capacity32, &params);
+            returned = CallVendor(entry, [&] { status = read(device, buffer, &capacity32, &params); });
     } else {
         uint64_t capacity64 = capacity;
         XrayReadSms_fn read = correction ? api.HPK_GetXrayCorrectionImage_Sms : api.HPK_GetXrayImage_Sms;
         if (read)
-            status = read(device, buffer, &capacity64, &params);
+            returned = CallVendor(entry, [&] { status = read(device, buffer, &capacity64, &params); });
+    }
+    if (!returned) {
+        // The library faulted (or had faulted before on this thread): the buffer is ours to free.
+        result->status = (int32_t)ThreadVendorFault();
+        FormatText(result->error, sizeof result->error, "HPK_GetXray%s faulted", which);
+        free(buffer);
+        return;
     }
     result->status = status;
     if (status != 0) {

@@ -25,6 +25,15 @@ constexpr uint32_t kFaultStackOverflow = 0xC00000FDu;
 // native build) fn simply runs and the result is always true.
 bool GuardedCall(GuardedFn fn, void* arg, GuardFault* fault);
 
+// The first fault contained in a vendor call on the calling thread since it was last cleared
+// (0 = none). Kept per thread so that a worker can tell its own vendor fault from one on another
+// thread, and so that its later vendor calls are skipped: a library that faulted is not trusted
+// again until it has been reloaded. Holds only the code, so it costs no memory per thread.
+uint32_t ThreadVendorFault();
+void SetThreadVendorFault(uint32_t code);
+// Gives the slot behind them back to the system (at unload, when no thread of ours runs).
+void ReleaseThreadFaultSlot();
+
 // Exceptions the guard lets pass to the next handler because the system itself resolves them
 // (debugger output and thread names raised as exceptions). Exposed for tests.
 bool GuardPassesThrough(uint32_t code);

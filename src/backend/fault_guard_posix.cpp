@@ -17,3 +17,17 @@ bool GuardedCall(GuardedFn fn, void* arg, GuardFault* fault)
         fn(arg);
     return true;
 }
+
+static thread_local uint32_t VendorFaultCode;
+
+uint32_t ThreadVendorFault()
+{
+    return VendorFaultCode;
+}
+
+void SetThreadVendorFault(uint32_t code)
+{
+    VendorFaultCode = code;
+}
+
+void ReleaseThreadFaultSlot() {}

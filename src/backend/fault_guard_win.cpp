@@ -18,11 +18,50 @@
 
 #include <setjmp.h>
 
+#include <atomic>
+
 bool GuardPassesThrough(uint32_t code)
 {
     return code == 0x40010006u     // DBG_PRINTEXCEPTION_C (OutputDebugStringA)
            || code == 0x4001000Au  // DBG_PRINTEXCEPTION_WIDE_C
            || code == 0x406D1388u; // thread name set through the debugger protocol
+}
+
+// The thread's vendor fault code lives in a system TLS slot as a plain value: a compiler
+// thread_local in a DLL that switches off thread notifications would leave a block behind for
+// every worker thread that touched it. The slot is taken at first use and given back at unload.
+static std::atomic<DWORD> FaultSlotIndex{TLS_OUT_OF_INDEXES};
+
+static DWORD FaultSlot()
+{
+    DWORD slot = FaultSlotIndex.load();
+    if (slot != TLS_OUT_OF_INDEXES)
+        return slot;
+    DWORD fresh = TlsAlloc();
+    if (fresh == TLS_OUT_OF_INDEXES || FaultSlotIndex.compare_exchange_strong(slot, fresh))
+        return fresh;
+    TlsFree(fresh);  // another thread was first
+    return slot;
+}
+
+uint32_t ThreadVendorFault()
+{
+    DWORD slot = FaultSlotIndex.load();
+    return slot == TLS_OUT_OF_INDEXES ? 0 : (uint32_t)(uintptr_t)TlsGetValue(slot);
+}
+
+void SetThreadVendorFault(uint32_t code)
+{
+    DWORD slot = code ? FaultSlot() : FaultSlotIndex.load();
+    if (slot != TLS_OUT_OF_INDEXES)
+        TlsSetValue(slot, (void*)(uintptr_t)code);
+}
+
+void ReleaseThreadFaultSlot()
+{
+    DWORD slot = FaultSlotIndex.exchange(TLS_OUT_OF_INDEXES);
+    if (slot != TLS_OUT_OF_INDEXES)
+        TlsFree(slot);
 }
 
 static const DWORD kUnwindFlags = 0x2 /* EXCEPTION_UNWINDING */ | 0x4 /* EXCEPTION_EXIT_UNWIND */;

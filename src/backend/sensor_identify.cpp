@@ -2,7 +2,8 @@
 // protocol ("RESULT|serial|firmware" records, "ERROR|" texts) and the in-process identification
 // loop. Inputs are texts and a vendor table; outputs are SensorSlot records. A reading counts as
 // plausible when the lot is non-zero or the firmware is 1..0x5F; a sensor that never gives one is
-// kept as "PID%04X", variant 2. Nothing here fails: unreadable input yields an empty result.
+// kept as "PID%04X", variant 2, and so is one whose identification call faulted (no further
+// attempts then). Nothing here fails: unreadable input yields an empty result.
 #include "backend/sensor_identify.h"
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "backend/backend_state.h"
+#include "backend/vendor_call.h"
 #include "plugin/log.h"
 
 std::atomic<uint32_t> SerialReaderTimeoutMs{kSerialReaderDefaultTimeoutMs};
@@ -118,7 +120,11 @@ SensorSlot DetectVariantOn(const VendorApi& api, VendorHandle device, uint16_t p
         LogTrace("   [trace] HPK_GetSensorInformation attempt %d (h=%p)", attempt, (void*)device);
         uint8_t reply[kSensorInfoReplySize];
         memset(reply, 0, sizeof reply);
-        status = api.HPK_GetSensorInformation ? api.HPK_GetSensorInformation(device, request, reply) : -1;
+        status = -1;
+        if (api.HPK_GetSensorInformation
+            && !CallVendor("HPK_GetSensorInformation",
+                           [&] { status = api.HPK_GetSensorInformation(device, request, reply); }))
+            break;  // a library that faulted is asked nothing more
         lot = (uint16_t)(reply[16] | (reply[17] << 8));
         type = reply[18];
         firmware = reply[19];

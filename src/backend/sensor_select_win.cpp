@@ -3,7 +3,8 @@
 // Runs on the thread that owns the sensor operation, one at a time (CaptureInProgress). At most
 // three sensors are listed; a fourth is never opened. An identification failure is not an open
 // failure: that sensor stays listed as "PID%04X", variant 2. Failures return 0/false with
-// BackendLastError set; every handle opened on a failing path is closed again.
+// BackendLastError set, which each search starts by clearing; every handle opened on a failing
+// path is closed again. A vendor fault ends the operation as a failure naming the faulting call.
 #include "backend/sensor_select.h"
 
 #include <windows.h>
@@ -13,6 +14,7 @@
 
 #include "backend/backend_state.h"
 #include "backend/sensor_identify.h"
+#include "backend/vendor_call.h"
 #include "backend/vendor_release.h"
 #include "plugin/globals.h"
 #include "plugin/log.h"
@@ -34,28 +36,67 @@ bool BackendLoaded()
     return BackendModule && BackendResult && Vendor.USB_OpenDevice;
 }
 
+// Each vendor call below runs behind its own guard (vendor_call.h). After a fault the thread
+// calls the library no more: opens yield no device, pipes fail, and the handles we still hold
+// are closed on a release thread, which does not inherit this thread's fault.
+
+// The handle, or 0 for no device (0, -1 or a fault). *error gets the system error of the open.
+VendorHandle OpenDevice(uint16_t productId, DWORD* error = nullptr)
+{
+    VendorHandle handle = 0;
+    DWORD lastError = 0;
+    if (!CallVendor("USB_OpenDevice", [&] {
+            handle = Vendor.USB_OpenDevice(productId);
+            lastError = GetLastError();
+        }))
+        handle = 0;
+    if (error)
+        *error = lastError;
+    return NoDevice(handle) ? 0 : handle;
+}
+
+// USB_OpenPipe's result; -1 (not ready) after a fault.
+int32_t OpenPipe(VendorHandle handle)
+{
+    int32_t status = -1;
+    CallVendor("USB_OpenPipe", [&] { status = Vendor.USB_OpenPipe(handle); });
+    return status;
+}
+
+void CloseDevice(VendorHandle handle)
+{
+    if (ThreadVendorFault())
+        SafeCloseDevice(handle, nullptr, Vendor.USB_CloseDevice, kReleaseWaitMs);
+    else if (Vendor.USB_CloseDevice)
+        CallVendor("USB_CloseDevice", [&] { Vendor.USB_CloseDevice(handle); });
+}
+
 void CloseDirect(VendorHandle handle)
 {
+    if (ThreadVendorFault()) {
+        SafeCloseDevice(handle, Vendor.HPK_AbortBulkPipe, Vendor.USB_CloseDevice, kReleaseWaitMs);
+        return;
+    }
     if (Vendor.HPK_AbortBulkPipe)
-        Vendor.HPK_AbortBulkPipe(handle);
-    if (Vendor.USB_CloseDevice)
-        Vendor.USB_CloseDevice(handle);
+        CallVendor("HPK_AbortBulkPipe", [&] { Vendor.HPK_AbortBulkPipe(handle); });
+    CloseDevice(handle);
 }
 
 // USB_OpenDevice, and after a first failure USB_SetVid, 500 ms and one more try. Returns the
 // handle or 0 with the error recorded.
 VendorHandle OpenWithRetry(int slot, bool logSteps)
 {
-    VendorHandle handle = Vendor.USB_OpenDevice(BackendProductId);
-    if (!NoDevice(handle))
+    DWORD firstError = 0;
+    VendorHandle handle = OpenDevice(BackendProductId, &firstError);
+    if (handle || ThreadVendorFault())
         return handle;
-    DWORD firstError = GetLastError();
     if (logSteps)
         LogTrace("   [trace] slot%d: USB_SetVid + retry USB_OpenDevice", slot);
-    Vendor.USB_SetVid(kVendorId, kDeviceInterfaceGuid);
+    if (!CallVendor("USB_SetVid", [&] { Vendor.USB_SetVid(kVendorId, kDeviceInterfaceGuid); }))
+        return 0;
     Sleep(500);
-    handle = Vendor.USB_OpenDevice(BackendProductId);
-    if (!NoDevice(handle))
+    handle = OpenDevice(BackendProductId);
+    if (handle || ThreadVendorFault())
         return handle;
     SetBackendError("USB_OpenDevice(0x%04X) failed (first GetLastError=%lu)", (unsigned)BackendProductId,
                     (unsigned long)firstError);
@@ -67,16 +108,9 @@ VendorHandle OpenWithRetry(int slot, bool logSteps)
 int DirectEnumerate(SensorSlot* slots, VendorHandle* handles)
 {
     int count = 0;
-    for (int attempt = 0; attempt < kMaxSensors; ++attempt) {
+    for (int attempt = 0; attempt < kMaxSensors && !ThreadVendorFault(); ++attempt) {
         LogTrace("   [trace] slot%d: USB_OpenDevice(0x%04X)", attempt, (unsigned)BackendProductId);
-        VendorHandle handle;
-        if (attempt == 0) {
-            handle = OpenWithRetry(attempt, true);
-        } else {
-            handle = Vendor.USB_OpenDevice(BackendProductId);
-            if (NoDevice(handle))
-                handle = 0;
-        }
+        VendorHandle handle = attempt == 0 ? OpenWithRetry(attempt, true) : OpenDevice(BackendProductId);
         if (!handle)
             break;
         bool duplicate = false;
@@ -85,8 +119,8 @@ int DirectEnumerate(SensorSlot* slots, VendorHandle* handles)
         if (duplicate)
             break;
         LogTrace("   [trace] slot%d: USB_OpenPipe(h=%p)", attempt, (void*)handle);
-        if (!PipeReady(Vendor.USB_OpenPipe(handle))) {
-            Vendor.USB_CloseDevice(handle);
+        if (!PipeReady(OpenPipe(handle))) {
+            CloseDevice(handle);
             break;
         }
         handles[count] = handle;
@@ -136,8 +170,8 @@ VendorHandle ReopenSlot(uint16_t productId, int32_t index)
     VendorHandle held[kMaxSensors];
     int count = 0;
     while (count < index + 1) {
-        VendorHandle handle = Vendor.USB_OpenDevice(productId);
-        if (NoDevice(handle))
+        VendorHandle handle = OpenDevice(productId);
+        if (!handle)
             break;
         bool duplicate = false;
         for (int i = 0; i < count; ++i)
@@ -150,14 +184,14 @@ VendorHandle ReopenSlot(uint16_t productId, int32_t index)
     }
     if (count != index + 1) {
         for (int i = 0; i < count; ++i)
-            Vendor.USB_CloseDevice(held[i]);
+            CloseDevice(held[i]);
         return 0;
     }
     for (int i = 0; i < index; ++i)
-        Vendor.USB_CloseDevice(held[i]);
+        CloseDevice(held[i]);
     VendorHandle chosen = held[index];
-    if (!PipeReady(Vendor.USB_OpenPipe(chosen))) {
-        Vendor.USB_CloseDevice(chosen);
+    if (!PipeReady(OpenPipe(chosen))) {
+        CloseDevice(chosen);
         return 0;
     }
     return chosen;
@@ -165,6 +199,8 @@ VendorHandle ReopenSlot(uint16_t productId, int32_t index)
 
 int32_t OpenAndSelect(bool suspendSwitch, uint32_t suspendMs, SensorSlot* list, int32_t* index)
 {
+    // A reason left by an earlier capture must not be reported as this one's.
+    BackendLastError[0] = '\0';
     if (!BackendLoaded()) {
         SetBackendError("no backend loaded");
         return 0;
@@ -187,6 +223,12 @@ int32_t OpenAndSelect(bool suspendSwitch, uint32_t suspendMs, SensorSlot* list, 
         }
     } else {
         count = DirectEnumerate(slots, handles);
+        if (ThreadVendorFault()) {
+            // BackendLastError names the call that faulted; nothing found is trusted.
+            for (int i = 0; i < count; ++i)
+                CloseDirect(handles[i]);
+            return 0;
+        }
     }
     if (count == 0) {
         if (!BackendLastError[0])
@@ -209,7 +251,8 @@ int32_t OpenAndSelect(bool suspendSwitch, uint32_t suspendMs, SensorSlot* list, 
         if (!handle) {
             BackendDevice.store(0);
             memset(&CachedSensorList, 0, sizeof CachedSensorList);
-            SetBackendError("could not reopen sensor slot %d", selected);
+            if (!ThreadVendorFault())
+                SetBackendError("could not reopen sensor slot %d", selected);
             return 0;
         }
         BackendDevice.store(handle);
@@ -233,6 +276,7 @@ int32_t OpenAndSelect(bool suspendSwitch, uint32_t suspendMs, SensorSlot* list, 
 
 SensorSlot DetectVariantSafe()
 {
+    BackendLastError[0] = '\0';
     if (!IsolatedPathAvailable())
         return DetectVariant();
     uint16_t productId = BackendProductId ? BackendProductId : kProductId;
@@ -265,6 +309,7 @@ SensorSlot DetectVariantSafe()
 
 bool OpenFirstSensor(bool suspendSwitch, uint32_t suspendMs)
 {
+    BackendLastError[0] = '\0';
     if (!BackendLoaded()) {
         SetBackendError("no backend loaded");
         return false;
@@ -273,9 +318,11 @@ bool OpenFirstSensor(bool suspendSwitch, uint32_t suspendMs)
     VendorHandle handle = OpenWithRetry(0, false);
     if (!handle)
         return false;
-    int32_t pipe = Vendor.USB_OpenPipe(handle);
+    int32_t pipe = OpenPipe(handle);
     if (!PipeReady(pipe)) {
-        Vendor.USB_CloseDevice(handle);
+        CloseDevice(handle);
+        if (ThreadVendorFault())
+            return false;
         SetBackendError("USB_OpenPipe returned %d (outside 0..126)", (int)pipe);
         return false;
     }

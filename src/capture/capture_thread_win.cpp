@@ -57,10 +57,17 @@ static void RunWorker(void* param)
     job->body(job);
 }
 
+// Each vendor call of the worker has its own guard, so a vendor fault comes back here as an
+// ordinary failed capture with the thread's vendor fault set. The guard around the whole worker
+// is the last resort for a fault in our own code, whose frames it skips.
 uint32_t CaptureWorkerGuarded(CaptureJob* job)
 {
+    SetThreadVendorFault(0);  // the inline fallback runs on the host's thread
     GuardFault fault{};
     if (GuardedCall(RunWorker, job, &fault))
+        fault.code = ThreadVendorFault();
+    SetThreadVendorFault(0);
+    if (fault.code == 0)
         return 0;
     LogAlways("!!! CAPTURE WORKER CRASHED: SEH exception 0x%08lX inside the sensor SDK. The last '[trace]' line "
               "above names the exact SDK call that faulted. Host protected; capture cancelled.",

@@ -27,16 +27,19 @@ DWORD WINAPI CaptureThread(void* arg)
     return 0;
 }
 
-struct GuardedRead {
+// A read that faults, then a second read on the same thread.
+struct FaultedReads {
     ReadJob job;
-    GuardFault fault;
-    bool clean;
+    CaptureResult again;
+    uint32_t threadFault;
 };
 
-DWORD WINAPI GuardedCaptureThread(void* arg)
+DWORD WINAPI FaultedReadsThread(void* arg)
 {
-    GuardedRead* read = static_cast<GuardedRead*>(arg);
-    read->clean = GuardedCall(RunCapture, &read->job, &read->fault);
+    FaultedReads* reads = static_cast<FaultedReads*>(arg);
+    RunCapture(&reads->job);
+    Capture16(&reads->again, reads->job.width, reads->job.height, 100, 200, 500, 2, 1);
+    reads->threadFault = ThreadVendorFault();
     return 0;
 }
 
@@ -152,23 +155,31 @@ TEST_F(CaptureRelease, ReadIgnoringAbortAndCloseLeavesTheCallerWithinItsBounds)
     EXPECT_TRUE(WaitForCall(ioDir, "USB_CloseDevice h=0x1001"));
 }
 
-TEST_F(CaptureRelease, AccessViolationInsideAGuardedReadIsContainedAndReported)
+TEST_F(CaptureRelease, AccessViolationInsideTheReadFailsThatThreadsReadsOnly)
 {
     MakeSms(smsDir);
     Config(smsDir, "sensors=1\nread=fault\n");
     ASSERT_TRUE(EnsureBackend());
     ASSERT_EQ(1, OpenAndSelect(false, 0, nullptr, nullptr));
-    GuardedRead read = {};
-    read.job.width = 1300;
-    read.job.height = 1706;
-    HANDLE thread = CreateThread(nullptr, 0, GuardedCaptureThread, &read, 0, nullptr);
+    FaultedReads reads = {};
+    reads.job.width = 1300;
+    reads.job.height = 1706;
+    reads.job.correction = 1;
+    HANDLE thread = CreateThread(nullptr, 0, FaultedReadsThread, &reads, 0, nullptr);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
     CloseHandle(thread);
-    EXPECT_FALSE(read.clean);
-    EXPECT_EQ(kFaultAccessViolation, read.fault.code);
-    EXPECT_NE(nullptr, read.fault.address);
+    EXPECT_FALSE(reads.job.result.ok);
+    EXPECT_EQ(nullptr, reads.job.result.pixels);
+    EXPECT_STREQ("HPK_GetXrayCorrectionImage faulted", reads.job.result.error);
+    EXPECT_EQ(kFaultAccessViolation, (uint32_t)reads.job.result.status);
+    EXPECT_STREQ("HPK_GetXrayCorrectionImage faulted (exception 0xC0000005)", BackendLastError);
+    EXPECT_EQ(kFaultAccessViolation, reads.threadFault);
+    // The faulting thread does not call the library again; the read is refused before it.
+    EXPECT_FALSE(reads.again.ok);
+    EXPECT_EQ(1, CountOf(Calls(smsDir), "HPK_GetXrayCorrectionImage h=0x1001 capbits"));
 
-    // The process and the library go on working.
+    // Other threads (this one) go on using the library.
+    EXPECT_EQ(0u, ThreadVendorFault());
     Config(smsDir, "sensors=1\nexposure_ms=10\n");
     CaptureResult r;
     Capture16(&r, 1300, 1706, 100, 200, 500, 2, 1);
@@ -229,3 +240,4 @@ TEST_F(CaptureRelease, UnloadWhileAReleaseThreadIsStuckKeepsTheLibraryUntilItRet
     EXPECT_TRUE(unmapped);
     EXPECT_TRUE(WaitForCall(ioDir, "USB_CloseDevice h=0x1001"));
 }
+

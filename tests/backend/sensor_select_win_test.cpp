@@ -150,6 +150,36 @@ TEST_F(SensorSelect, IdentificationFailingEveryTimeCostsEightAttempts)
     EXPECT_EQ(0x1001, BackendDevice.load());  // identification failure is not an open failure
 }
 
+// A fault in the library ends the open as a failure naming the call: no retries, no further
+// sensor, and the handles already opened are closed (on a release thread).
+TEST_F(SensorSelect, FaultDuringIdentificationFailsTheOpenAndClosesItsHandles)
+{
+    MakeIo(ioDir);
+    Config(ioDir, "sensors=2\ninfo_fail=fault\n");
+    ASSERT_TRUE(EnsureBackend());
+    EXPECT_EQ(0, OpenAndSelect(false, 0, nullptr, nullptr));
+    EXPECT_EQ(kFaultAccessViolation, ThreadVendorFault());
+    EXPECT_STREQ("HPK_GetSensorInformation faulted (exception 0xC0000005)", BackendLastError);
+    std::string calls = Calls(ioDir);
+    EXPECT_EQ(1, CountOf(calls, "HPK_GetSensorInformation"));
+    EXPECT_EQ(1, CountOf(calls, "USB_OpenDevice"));
+    EXPECT_NE(std::string::npos, calls.find("USB_CloseDevice h=0x1001"));
+    EXPECT_EQ(0, BackendDevice.load());
+    EXPECT_EQ(std::string::npos, Log().find("[trace] slot1"));  // the faulting call stays the last traced
+}
+
+TEST_F(SensorSelect, AFailedOpenReportsItsOwnReasonNotAnEarlierOne)
+{
+    MakeIo(ioDir);
+    Config(ioDir, "sensors=0\n");
+    ASSERT_TRUE(EnsureBackend());
+    EXPECT_EQ(0, OpenAndSelect(false, 0, nullptr, nullptr));
+    EXPECT_EQ(0, strncmp(BackendLastError, "USB_OpenDevice(0x4400) failed", 29)) << BackendLastError;
+    Config(ioDir, "sensors=1\npipe=200\n");  // opens, but the pipe never gets ready
+    EXPECT_EQ(0, OpenAndSelect(false, 0, nullptr, nullptr));
+    EXPECT_STREQ("no Nyra sensor opened", BackendLastError);
+}
+
 TEST_F(SensorSelect, ReaderFailuresAndTimeout)
 {
     MakeSms(smsDir, true);

@@ -71,6 +71,7 @@ protected:
         for (const std::string& d : {smsDir, ioDir, pluginDir, sdkDir})
             WriteFileBytes(d + "\\sim_release.flag", {});
         UnloadBackend();
+        SetThreadVendorFault(0);
         BackendProductId = 0;
         SetCurrentDirectoryA(OutputFolder().c_str());
         LogGate.store(0);

@@ -63,7 +63,7 @@ static void Apply(SimConfig* c, const char* key, const char* value)
     } else if (!strcmp(key, "suspend")) {
         c->suspend = !strcmp(value, "fail") ? 1 : !strcmp(value, "fault") ? 2 : 0;
     } else if (!strcmp(key, "info_fail")) {
-        c->infoFail = !strcmp(value, "always") ? -1 : atoi(value);
+        c->infoFail = !strcmp(value, "always") ? -1 : !strcmp(value, "fault") ? -2 : atoi(value);
     } else if (!strcmp(key, "open_fail")) {
         c->openFail = atoi(value);
     } else if (!strcmp(key, "duplicate")) {

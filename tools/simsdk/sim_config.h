@@ -13,7 +13,8 @@
 //   seed=N [-1]              every phantom frame drawn with seed N (else per sensor and frame)
 //   abort=normal|hang, close=normal|hang [normal]: hang blocks the call until the release file
 //   suspend=ok|fail|fault [ok]  fail returns -1
-//   info_fail=N|always [0]   identification fails the first N calls on each device
+//   info_fail=N|always|fault [0]  identification fails the first N calls on each device;
+//                            fault: access violation inside it
 //   open_fail=N [0]          the first N USB_OpenDevice calls of the process yield 0
 //   pipe=N [0]               what USB_OpenPipe returns
 //   duplicate=1 [0]          with every sensor open, USB_OpenDevice yields the last handle again
@@ -44,7 +45,7 @@ struct SimConfig {
     bool abortHangs;
     bool closeHangs;
     int suspend;            // 0 ok, 1 fail (-1), 2 fault
-    int infoFail;           // calls that fail per device; -1 always
+    int infoFail;           // calls that fail per device; -1 always, -2 fault
     int openFail;
     int pipe;
     bool duplicate;

@@ -259,6 +259,10 @@ int32_t __stdcall HPK_GetSensorInformation(SimHandle handle, const void* request
         status = kStatusBadRequest;
     } else {
         LONG call = InterlockedIncrement(&Devices[index].infoCalls);
+        if (config.infoFail == -2) {
+            Log("HPK_GetSensorInformation h=0x%X -> fault", (unsigned)handle);
+            Crash();
+        }
         if (config.infoFail < 0 || call <= config.infoFail) {
             status = kStatusInfoFailed;
         } else {
