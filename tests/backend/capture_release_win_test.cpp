@@ -43,6 +43,12 @@ DWORD WINAPI FaultedReadsThread(void* arg)
     return 0;
 }
 
+DWORD WINAPI UnloadThread(void*)
+{
+    ReleaseBackendAtUnload();
+    return 0;
+}
+
 int32_t NYRA_STDCALL FaultingEntry(VendorHandle)
 {
     volatile int* nowhere = nullptr;
@@ -241,3 +247,29 @@ TEST_F(CaptureRelease, UnloadWhileAReleaseThreadIsStuckKeepsTheLibraryUntilItRet
     EXPECT_TRUE(WaitForCall(ioDir, "USB_CloseDevice h=0x1001"));
 }
 
+// A library that a worker is stuck in (or that faulted and awaits its reload) is not called at
+// unload: its close may hang as its read did, and the host's exit would hang with it.
+TEST_F(CaptureRelease, UnloadDoesNotCallALibraryAWorkerIsStuckIn)
+{
+    MakeIo(ioDir);
+    Config(ioDir, "sensors=1\nabort=hang\nclose=hang\n");
+    ASSERT_TRUE(EnsureBackend());
+    ASSERT_EQ(1, OpenAndSelect(false, 0, nullptr, nullptr));
+    for (int reloadPending = 0; reloadPending < 2; ++reloadPending) {
+        StuckWorkerCount.store(1 - reloadPending);
+        SdkReloadPending.store(reloadPending);
+        HANDLE thread = CreateThread(nullptr, 0, UnloadThread, nullptr, 0, nullptr);
+        bool returned = WaitForSingleObject(thread, 1000) == WAIT_OBJECT_0;
+        StuckWorkerCount.store(0);
+        SdkReloadPending.store(0);
+        if (!returned)
+            Release(ioDir);
+        WaitForSingleObject(thread, 5000);
+        CloseHandle(thread);
+        EXPECT_TRUE(returned) << reloadPending;
+        EXPECT_EQ(std::string::npos, Calls(ioDir).find("USB_CloseDevice")) << reloadPending;
+        EXPECT_NE(0, BackendDevice.load());
+        EXPECT_NE(nullptr, BackendModule);
+    }
+    Release(ioDir);
+}
