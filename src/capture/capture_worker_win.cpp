@@ -17,6 +17,7 @@
 #include "imaging/image16.h"
 #include "plugin/globals.h"
 #include "plugin/log.h"
+#include "settings/settings.h"
 
 static const char* KindName(BackendKind kind)
 {
@@ -30,7 +31,7 @@ static bool OpenOrReuseSensor(CaptureJob* job, SensorSlot* current)
         SensorSlot slots[kMaxSensors] = {};
         int32_t active = 0;
         const NyraSettings& settings = job->settings;
-        uint32_t suspendMs = (uint32_t)settings.suspendDelayMinutes * 60000u;
+        uint32_t suspendMs = SuspendDelayMs(settings.suspendDelayMinutes);
         int32_t count = OpenAndSelect(settings.allowSuspend != 0, suspendMs, slots, &active);
         if (count < 1) {
             LogTrace("   sensor open failed: %s (no sensor connected?)", BackendLastError);

@@ -81,7 +81,7 @@ static void BuildWithSensor(void* owner, const NyraSettings& settings, int32_t f
     ReloadBackendIfPending();
     if (!EnsureBackend()
         || (BackendDevice.load() == 0
-            && !OpenFirstSensor(settings.allowSuspend != 0, (uint32_t)settings.suspendDelayMinutes * 60000u))) {
+            && !OpenFirstSensor(settings.allowSuspend != 0, SuspendDelayMs(settings.suspendDelayMinutes)))) {
         Ask(owner, "The sensor is not available.", MB_OK | MB_ICONERROR);
         return;
     }

@@ -26,7 +26,7 @@ static void MeasureSaturation(char* text, size_t size)
         return;
     }
     if (BackendDevice.load() == 0
-        && !OpenFirstSensor(settings.allowSuspend != 0, (uint32_t)settings.suspendDelayMinutes * 60000u)) {
+        && !OpenFirstSensor(settings.allowSuspend != 0, SuspendDelayMs(settings.suspendDelayMinutes))) {
         FormatText(text, size, "Sensor not available: %s", BackendLastError);
         return;
     }

@@ -14,6 +14,10 @@ void SettingsDefaults(NyraSettings* settings);
 // Repairs out-of-range values in place; never fails. A null record is ignored.
 void ValidateSettings(NyraSettings* settings);
 
+// The sensor's idle suspend time in ms for a suspend delay in minutes, clamped to the largest
+// whole number of minutes that fits 32 bits (71,582) instead of wrapping; negative gives 0.
+uint32_t SuspendDelayMs(int32_t minutes);
+
 // Correction folders that are empty or the default folder become dataDir (when not empty).
 void ApplyDataDirToModels(NyraSettings* settings, const char* dataDir);
 

@@ -16,6 +16,7 @@ const int32_t kDefaultStartThreshold[kModelCount] = {440, 435, 435};
 const int32_t kDefaultStopThreshold[kModelCount] = {437, 433, 433};
 
 constexpr int32_t kDefaultSuspendMinutes = 10;
+constexpr uint32_t kMsPerMinute = 60000;
 constexpr int32_t kMinTimeoutSeconds = 5;
 constexpr int32_t kMaxTimeoutSeconds = 600;
 constexpr int32_t kDefaultIntegrationMode = 1;  // auto detection / manual integration
@@ -73,6 +74,16 @@ void SettingsDefaults(NyraSettings* s)
         ModelDefaults(&s->models[i], i);
     s->hideExposureIndicator = 0;
     DefaultFilterList(&s->filterCount, s->filters);
+}
+
+// Validation keeps the stored minutes as they are (any value from 1 up), so the conversion
+// clamps: 71,583 minutes and more would wrap 32 bits and arm a timer of a few seconds.
+uint32_t SuspendDelayMs(int32_t minutes)
+{
+    constexpr int32_t kLargestMinutes = (int32_t)(UINT32_MAX / kMsPerMinute);
+    if (minutes < 0)
+        return 0;
+    return (uint32_t)(minutes < kLargestMinutes ? minutes : kLargestMinutes) * kMsPerMinute;
 }
 
 void ValidateSettings(NyraSettings* s)

@@ -140,6 +140,16 @@ TEST(ValidateSettings, ScalarFieldsAreRepairedAtTheirEdges)
     }
 }
 
+// Any stored delay survives validation, so the conversion to ms must not wrap 32 bits.
+TEST(SuspendDelayMs, ClampsInsteadOfWrapping)
+{
+    EXPECT_EQ(SuspendDelayMs(10), 600000u);
+    EXPECT_EQ(SuspendDelayMs(71582), 4294920000u);
+    EXPECT_EQ(SuspendDelayMs(71583), 4294920000u);  // 71,583 x 60,000 would wrap to 12.7 s
+    EXPECT_EQ(SuspendDelayMs(INT32_MAX), 4294920000u);
+    EXPECT_EQ(SuspendDelayMs(-5), 0u);
+}
+
 TEST(ValidateSettings, CalibrationNotGreaterThanZeroBecomesOne)
 {
     const double cases[][2] = {
