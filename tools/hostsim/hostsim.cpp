@@ -1,7 +1,8 @@
 // hostsim: a stand-in for the imaging application. It loads NyraPro.SED, hands it a main
 // window, the plug-in and devices folders, a status callback and (optionally) a stored blob,
 // runs captures through the export, and reports what a host would see: status callbacks, the
-// DIB (saved as .pgm and .png), image information, DICOM attributes, error text and timeout.
+// DIB (saved as .pgm and .png), image information, DICOM attributes (also saved as the record
+// itself, .dicominfo), error text and timeout.
 //
 //   hostsim --dll PATH [--devices DIR] [--sed DIR] [--out BASE] [--captures N]
 //           [--ctx A B] [--at ACTION@MS]... [--blob-in FILE] [--blob-out FILE]
@@ -84,10 +85,16 @@ static std::vector<uint8_t> ReadAll(const char* path)
     return bytes;
 }
 
-static void PrintDicom()
+// Prints the DICOM record and keeps it as BASE.dicominfo, byte for byte, for a DICOM file to
+// be made from it (scripts/make-dicom.sh).
+static void PrintDicom(const std::string& base)
 {
     std::vector<uint8_t> record(1584, 0);
     Plugin.GetDICOMInfo(record.data());
+    if (FILE* f = fopen((base + ".dicominfo").c_str(), "wb")) {
+        fwrite(record.data(), 1, record.size(), f);
+        fclose(f);
+    }
     auto text = [&](size_t offset) { return (const char*)&record[offset]; };
     printf("dicom: sopClass=%s modality=%s manufacturer=%s station=%s bodyPart=%s\n", text(4), text(68), text(100),
            text(484), text(1152));
@@ -156,8 +163,8 @@ int wmain(int argc, wchar_t** argv)
         }
         Plugin.GetImageInfo(text, sizeof text);
         printf("image info: \"%s\"\n", text);
-        PrintDicom();
         std::string base = captures > 1 ? out + "-" + std::to_string(n + 1) : out;
+        PrintDicom(base);
         int32_t w = 0, h = 0;
         if (SaveDibImages(dib, base.c_str(), &w, &h))
             printf("picture: %dx%d -> %s.png (preview) and %s.pgm (16-bit)\n", w, h, base.c_str(), base.c_str());
