@@ -4,7 +4,14 @@
 # plain IEEE double everywhere: SSE2 on i686 (no x87 excess precision), no contraction into
 # fused multiply-adds, no fast-math.
 
+# Warnings fail the build (the code is kept warning-free in all three builds), so a new one is
+# dealt with when it appears rather than piling up.
+option(NYRA_WERROR "Treat compiler warnings as errors" ON)
+
 function(nyra_target_flags target)
+  if(NYRA_WERROR)
+    target_compile_options(${target} PRIVATE $<IF:$<BOOL:${MSVC}>,/WX,-Werror>)
+  endif()
   if(MSVC)
     target_compile_options(${target} PRIVATE /W4 /fp:precise /utf-8)
     target_compile_definitions(${target} PRIVATE _CRT_SECURE_NO_WARNINGS NOMINMAX WIN32_LEAN_AND_MEAN)
