@@ -31,6 +31,15 @@ bool PipeReady(int32_t status)
     return (uint32_t)status <= 126;
 }
 
+// A reason left by an earlier capture must not be reported as this one's; but after a fault on
+// this thread (a re-arming after a faulted read) the fault stays the reason, as nothing will be
+// called to give another.
+void ClearBackendErrorForOpen()
+{
+    if (!ThreadVendorFault())
+        BackendLastError[0] = '\0';
+}
+
 bool BackendLoaded()
 {
     return BackendModule && BackendResult && Vendor.USB_OpenDevice;
@@ -199,8 +208,7 @@ VendorHandle ReopenSlot(uint16_t productId, int32_t index)
 
 int32_t OpenAndSelect(bool suspendSwitch, uint32_t suspendMs, SensorSlot* list, int32_t* index)
 {
-    // A reason left by an earlier capture must not be reported as this one's.
-    BackendLastError[0] = '\0';
+    ClearBackendErrorForOpen();
     if (!BackendLoaded()) {
         SetBackendError("no backend loaded");
         return 0;
@@ -276,7 +284,7 @@ int32_t OpenAndSelect(bool suspendSwitch, uint32_t suspendMs, SensorSlot* list, 
 
 SensorSlot DetectVariantSafe()
 {
-    BackendLastError[0] = '\0';
+    ClearBackendErrorForOpen();
     if (!IsolatedPathAvailable())
         return DetectVariant();
     uint16_t productId = BackendProductId ? BackendProductId : kProductId;
@@ -309,7 +317,7 @@ SensorSlot DetectVariantSafe()
 
 bool OpenFirstSensor(bool suspendSwitch, uint32_t suspendMs)
 {
-    BackendLastError[0] = '\0';
+    ClearBackendErrorForOpen();
     if (!BackendLoaded()) {
         SetBackendError("no backend loaded");
         return false;

@@ -166,6 +166,10 @@ TEST_F(SensorSelect, FaultDuringIdentificationFailsTheOpenAndClosesItsHandles)
     EXPECT_NE(std::string::npos, calls.find("USB_CloseDevice h=0x1001"));
     EXPECT_EQ(0, BackendDevice.load());
     EXPECT_EQ(std::string::npos, Log().find("[trace] slot1"));  // the faulting call stays the last traced
+    // Opening again on this thread calls nothing and keeps the fault as the reason.
+    EXPECT_EQ(0, OpenAndSelect(false, 0, nullptr, nullptr));
+    EXPECT_STREQ("HPK_GetSensorInformation faulted (exception 0xC0000005)", BackendLastError);
+    EXPECT_EQ(1, CountOf(Calls(ioDir), "USB_OpenDevice"));
 }
 
 TEST_F(SensorSelect, AFailedOpenReportsItsOwnReasonNotAnEarlierOne)
