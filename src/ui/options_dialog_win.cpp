@@ -101,11 +101,6 @@ void PlacePages(HWND dialog, OptionsContext* context)
     for (int i = 0; i < 3; i++)
         SetWindowPos(Page(context, i), tab, area.left, area.top, area.right - area.left, area.bottom - area.top,
                      SWP_NOACTIVATE);
-    RECT screen;
-    GetWindowRect(Page(context, OptionsPageHardware), &screen);
-    LogTrace("   tab display rect (%d,%d)-(%d,%d); hw page screenrect (%d,%d)-(%d,%d)", (int)area.left,
-             (int)area.top, (int)area.right, (int)area.bottom, (int)screen.left, (int)screen.top, (int)screen.right,
-             (int)screen.bottom);
 }
 
 void InitOptionsDialog(HWND dialog, OptionsContext* context)
@@ -122,14 +117,9 @@ void InitOptionsDialog(HWND dialog, OptionsContext* context)
         item.pszText = const_cast<char*>(kTabNames[i]);
         SendMessageA(tab, TCM_INSERTITEMA, i, (LPARAM)&item);
     }
-    DWORD errors[3];
-    for (int i = 0; i < 3; i++) {
+    for (int i = 0; i < 3; i++)
         context->pages[i] = CreateDialogParamA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(kPageTemplates[i]),
                                                dialog, PageProc, (LPARAM)context);
-        errors[i] = GetLastError();
-    }
-    LogTrace("options pages: img=%p(e%lu) hw=%p(e%lu) cal=%p(e%lu)", context->pages[0], (unsigned long)errors[0],
-             context->pages[1], (unsigned long)errors[1], context->pages[2], (unsigned long)errors[2]);
 
     LoadImagingPage(Page(context, OptionsPageImaging), context->settings);
     LoadHardwarePage(Page(context, OptionsPageHardware), context);
