@@ -1,15 +1,12 @@
 // Image files of the host simulator: the delivered DIB as a 16-bit PGM (exact values, top row
-// first) and an 8-bit PNG preview for a person to look at.
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO_FOPEN_WIDE
-#include <stb_image_write.h>
-
+// first) and an 8-bit PNG preview for a person to look at (the pipeline tool's preview).
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "plugin_api.h"
+#include "png_preview.h"
 
 bool SaveDibImages(HGLOBAL dib, const char* basePath, int32_t* width, int32_t* height)
 {
@@ -43,17 +40,8 @@ bool SaveDibImages(HGLOBAL dib, const char* basePath, int32_t* width, int32_t* h
     }
     fclose(f);
 
-    uint16_t lo = 65535, hi = 0;
-    for (uint16_t v : top) {
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
-    }
-    std::vector<uint8_t> preview(top.size());
-    double span = hi > lo ? hi - lo : 1;
-    for (size_t i = 0; i < top.size(); i++)
-        preview[i] = (uint8_t)((top[i] - lo) * 255.0 / span + 0.5);
     std::string png = std::string(basePath) + ".png";
-    if (!stbi_write_png(png.c_str(), w, h, 1, preview.data(), w))
+    if (!WritePngPreview(png.c_str(), top.data(), w, h))
         return false;
     *width = w;
     *height = h;
