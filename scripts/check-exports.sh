@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Checks the export table of the built plug-in against the module definition file it was linked
-# with (src/plugin/NyraPro.def, the one list of exports): the same names at the same ordinals,
+# with (src/host/NyraPro.def, the one list of exports): the same names at the same ordinals,
 # undecorated, and nothing else.
 set -euo pipefail
 dll=$1
-want=$(dirname "$0")/../src/plugin/NyraPro.def
+want=$(dirname "$0")/../src/host/NyraPro.def
 got=$(i686-w64-mingw32-objdump -p "$dll" | awk '
     /^\[Ordinal\/Name Pointer\] Table/ { in_table = 1; next }
     in_table && match($0, /\[ *[0-9]+\] +[^ ]+/) {

@@ -15,8 +15,8 @@
 #include "backend/backend_state.h"
 #include "backend/vendor_release.h"
 #include "backend/wide_text.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "base/host_context.h"
+#include "base/log.h"
 
 #ifndef NYRA_FIXED_SDK_DIR
 #define NYRA_FIXED_SDK_DIR L"C:\\Program Files (x86)\\Nyra\\SDK"

@@ -3,8 +3,10 @@
 #include "backend/backend_state.h"
 #include "backend/vendor_call.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstring>
+#include <thread>
 
 BackendKind BackendKindLoaded = BackendNone;
 void* BackendModule;
@@ -18,6 +20,15 @@ uint8_t BackendAttempted;
 uint8_t BackendResult;
 SensorList CachedSensorList;
 int32_t ActiveSlot;
+
+static void SleepMilliseconds(uint32_t ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+void (*BackendSleep)(uint32_t ms) = SleepMilliseconds;
+char PreferredSerial[16];
+std::atomic<int32_t> SdkReloadPending{0};
+std::atomic<int32_t> StuckWorkerCount{0};
 
 void SetBackendError(const char* format, ...)
 {

@@ -8,7 +8,7 @@
 
 #include "backend/sensor_slot.h"
 #include "backend/vendor_api.h"
-#include "plugin/text.h"
+#include "base/text.h"
 
 constexpr int kBackendErrorSize = 256;  // 255 characters + terminator
 constexpr int kBackendDirChars = 260;
@@ -31,6 +31,16 @@ struct SensorList {
 };
 extern SensorList CachedSensorList;       // filled by ReadAllSmsSlots, reused on the isolated path
 extern int32_t ActiveSlot;                // index OpenAndSelect selected last
+extern char PreferredSerial[16];          // the sensor the user chose to switch to; empty = first
+
+// Set when the library faulted or left a worker inside it: reload it at the next start.
+extern std::atomic<int32_t> SdkReloadPending;
+// Abandoned workers still inside the library; the unload does not call into it while any is.
+extern std::atomic<int32_t> StuckWorkerCount;
+
+// How the backend waits between vendor calls (a retry's settling time, the gaps around a reader
+// run): real sleeps, which tests replace with a recorder so that the rules run without waiting.
+extern void (*BackendSleep)(uint32_t ms);
 
 // printf-style into BackendLastError, cut at 255 characters.
 void SetBackendError(const char* format, ...) NYRA_PRINTF(1, 2);

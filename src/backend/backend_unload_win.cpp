@@ -12,8 +12,7 @@
 
 #include "backend/backend_state.h"
 #include "backend/vendor_release.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "base/log.h"
 
 void ReleaseBackendAtUnload()
 {

@@ -14,7 +14,7 @@
 
 #include "backend/backend_state.h"
 #include "backend/vendor_call.h"
-#include "plugin/text.h"
+#include "base/text.h"
 
 uint64_t CaptureBufferCapacity(int32_t width, int32_t height)
 {

@@ -6,14 +6,12 @@
 // attempts then). Nothing here fails: unreadable input yields an empty result.
 #include "backend/sensor_identify.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "backend/backend_state.h"
 #include "backend/vendor_call.h"
-#include "plugin/log.h"
+#include "base/log.h"
 
 std::atomic<uint32_t> SerialReaderTimeoutMs{kSerialReaderDefaultTimeoutMs};
 
@@ -156,13 +154,8 @@ SensorSlot DetectVariantOn(const VendorApi& api, VendorHandle device, uint16_t p
     return slot;
 }
 
-static void SleepFor(uint32_t ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 SensorSlot DetectVariant()
 {
     return DetectVariantOn(Vendor, BackendDevice.load(), BackendProductId ? BackendProductId : kProductId,
-                           SleepFor);
+                           BackendSleep);
 }

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugin/globals.h"  // NYRA_STDCALL
+#include "base/platform.h"
 
 // A device handle of the vendor library; 0 and -1 mean no device. Pointer-sized, as the
 // platform's handles (32 bits in the product).

@@ -13,7 +13,7 @@
 #include "backend/backend_state.h"
 #include "backend/fault_guard.h"
 #include "backend/wide_text.h"
-#include "plugin/log.h"
+#include "base/log.h"
 
 const char kSuspendKillSwitchName[] = "suspend_unsupported.flag";
 const char kSuspendKillSwitchText[] =

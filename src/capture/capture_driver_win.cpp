@@ -18,8 +18,10 @@
 #include "capture/synthetic_image.h"
 #include "capture/worker_wait.h"
 #include "imaging/image16.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "base/host_context.h"
+#include "settings/active_settings.h"
+#include "capture/capture_state.h"
+#include "base/log.h"
 #include "settings/settings.h"
 
 void NotifyHost(uint32_t status, const char* text)

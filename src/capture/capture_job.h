@@ -5,8 +5,8 @@
 
 #include "backend/capture16.h"
 #include "backend/sensor_slot.h"
-#include "plugin/globals.h"
-#include "plugin/text.h"
+#include "base/platform.h"
+#include "base/text.h"
 #include "settings/settings_record.h"
 
 // Who frees the job once the driver and the worker are both done with it. Each side announces

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "imaging/image16.h"
-#include "plugin/text.h"
+#include "base/text.h"
 
 CapturePlan PlanCapture(int32_t variant, const NyraSettings& settings)
 {

@@ -9,8 +9,9 @@
 
 #include "backend/fault_guard.h"
 #include "capture/capture_job.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "backend/backend_state.h"
+#include "capture/capture_state.h"
+#include "base/log.h"
 
 CaptureJob* NewCaptureJob(const NyraSettings& settings)
 {

@@ -15,8 +15,9 @@
 #include "capture/capture_plan.h"
 #include "capture/post_read.h"
 #include "imaging/image16.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "backend/backend_state.h"
+#include "capture/capture_state.h"
+#include "base/log.h"
 #include "settings/settings.h"
 
 static const char* KindName(BackendKind kind)

@@ -14,8 +14,9 @@
 #include "capture/sensor_read.h"
 #include "capture/sensor_tasks.h"
 #include "capture/worker_wait.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "settings/active_settings.h"
+#include "capture/capture_state.h"
+#include "base/log.h"
 #include "settings/settings.h"
 
 static const char kTitle[] = "Create a correction file";

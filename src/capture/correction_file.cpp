@@ -11,8 +11,8 @@
 #include <memory>
 #include <new>
 
-#include "plugin/log.h"
-#include "plugin/text.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "settings/settings_file_ops.h"
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__

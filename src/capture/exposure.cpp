@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "plugin/log.h"
+#include "base/log.h"
 
 namespace {
 

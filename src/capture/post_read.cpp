@@ -9,8 +9,8 @@
 #include "capture/correction_file.h"
 #include "imaging/filter_chain.h"
 #include "imaging/filter_tone.h"
-#include "plugin/log.h"
-#include "plugin/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 void ProcessCapturedFrame(Image16* frame, const PostReadInput& in, PostReadResult* out)
 {

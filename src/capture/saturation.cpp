@@ -2,7 +2,7 @@
 // truncated, so a single saturated pixel in a large frame shows as 0 %.
 #include "capture/saturation.h"
 
-#include "plugin/text.h"
+#include "base/text.h"
 
 void FormatSaturationReport(char* out, size_t size, const char* serial, int32_t sizeNumber, const uint16_t* pixels,
                             int32_t count, uint32_t maximum, uint32_t mean)

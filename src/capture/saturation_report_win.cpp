@@ -10,8 +10,9 @@
 #include "capture/sensor_read.h"
 #include "capture/sensor_tasks.h"
 #include "capture/worker_wait.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "settings/active_settings.h"
+#include "capture/capture_state.h"
+#include "base/log.h"
 #include "settings/settings.h"
 
 static const int32_t kSaturationIntegrationMs = 5000;

@@ -10,7 +10,7 @@
 #include "capture/sensor_read.h"
 #include "capture/worker_wait.h"
 #include "imaging/image16.h"
-#include "plugin/text.h"
+#include "base/text.h"
 
 static void ReadBody(CaptureJob* job)
 {

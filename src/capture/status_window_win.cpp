@@ -6,7 +6,8 @@
 #include "backend/backend.h"
 #include "capture/capture_plan.h"
 #include "capture/status_window.h"
-#include "plugin/globals.h"
+#include "base/host_context.h"
+#include "capture/capture_state.h"
 #include "resources/resource.h"
 
 static HWND StatusWindow;

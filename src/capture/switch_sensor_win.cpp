@@ -8,8 +8,10 @@
 #include "backend/backend.h"
 #include "capture/capture_plan.h"
 #include "capture/switch_sensor.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "base/host_context.h"
+#include "backend/backend_state.h"
+#include "capture/capture_state.h"
+#include "base/log.h"
 #include "resources/resource.h"
 
 void RequestSensorSwitch(const char* serial)

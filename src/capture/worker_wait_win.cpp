@@ -8,8 +8,9 @@
 #include "capture/escalation.h"
 #include "capture/status_window.h"
 #include "capture/worker_wait.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "backend/backend_state.h"
+#include "capture/capture_state.h"
+#include "base/log.h"
 
 static const uint32_t kSliceMs = 100;
 

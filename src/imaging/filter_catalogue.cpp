@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "plugin/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "imaging/filter_median.h"
 #include "imaging/filter_support.h"
 #include "imaging/filter_tone.h"
-#include "plugin/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 // that would not fit in 260 characters is refused rather than cut to a different name.
 #include <cstring>
 
-#include "plugin/globals.h"
-#include "plugin/log.h"
-#include "plugin/text.h"
+#include "base/host_context.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "settings/settings.h"
 #include "settings/settings_file_codec.h"
 #include "settings/settings_file_ops.h"

@@ -6,9 +6,9 @@
 // never run again for it. Only the destination and the file change, never the blob.
 #include <cstring>
 
-#include "plugin/globals.h"
-#include "plugin/log.h"
-#include "plugin/text.h"
+#include "base/host_context.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "settings/settings.h"
 
 namespace {

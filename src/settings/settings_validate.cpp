@@ -4,7 +4,7 @@
 // settings are repaired, never rejected. Flags other than those named below are not
 // normalised (any non-zero value means on).
 #include "imaging/filter_catalogue.h"
-#include "plugin/text.h"
+#include "base/text.h"
 #include "settings/settings.h"
 
 const char kDefaultDataDir[] = "C:\\Apteryx\\Apteryx Imaging\\Devices\\Nyra";

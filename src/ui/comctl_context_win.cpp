@@ -3,7 +3,7 @@
 // use, which only changes how the dialogs look.
 #include "ui/comctl_context_win.h"
 
-#include "plugin/globals.h"
+#include "base/host_context.h"
 
 namespace {
 

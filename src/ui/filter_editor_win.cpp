@@ -8,7 +8,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "plugin/globals.h"
+#include "base/host_context.h"
 #include "resources/resource.h"
 #include "ui/filter_list_model.h"
 #include "ui/filter_param_dialogs_win.h"

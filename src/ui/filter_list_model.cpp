@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "plugin/text.h"
+#include "base/text.h"
 
 void FilterListFromSettings(FilterListModel* list, const NyraSettings& settings)
 {

@@ -8,8 +8,8 @@
 #include <commctrl.h>
 
 #include "imaging/filter_catalogue.h"
-#include "plugin/globals.h"
-#include "plugin/text.h"
+#include "base/host_context.h"
+#include "base/text.h"
 #include "resources/resource.h"
 #include "ui/filter_list_model.h"
 

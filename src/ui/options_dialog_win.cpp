@@ -8,8 +8,8 @@
 
 #include <cstring>
 
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "base/host_context.h"
+#include "base/log.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "ui/comctl_context_win.h"

@@ -10,7 +10,7 @@
 #include <initializer_list>
 
 #include "capture/sensor_tasks.h"
-#include "plugin/text.h"
+#include "base/text.h"
 #include "resources/resource.h"
 #include "ui/options_model.h"
 #include "ui/options_pages_win.h"

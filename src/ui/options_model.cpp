@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "plugin/text.h"
+#include "base/text.h"
 #include "settings/settings.h"
 
 namespace {

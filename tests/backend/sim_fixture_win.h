@@ -11,8 +11,9 @@
 
 #include "backend/backend.h"
 #include "backend/vendor_release.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "base/host_context.h"
+#include "backend/backend_state.h"
+#include "base/log.h"
 #include "support/test_support.h"
 #include "support/win_module.h"
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "backend/sim_fixture_win.h"
+#include "capture/capture_state.h"
+#include "settings/active_settings.h"
 #include "settings/settings.h"
 
 class SensorTask : public SimBackend {

@@ -14,7 +14,7 @@
 #include "capture/correction_file.h"
 #include "exports/plugin_host.h"
 #include "exports/sim_devices.h"
-#include "plugin/text.h"
+#include "base/text.h"
 
 namespace {
 

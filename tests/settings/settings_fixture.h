@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "plugin/globals.h"
-#include "plugin/log.h"
-#include "plugin/text.h"
+#include "base/host_context.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "settings/settings.h"
 #include "settings/settings_file_codec.h"
 #include "settings/settings_file_ops.h"

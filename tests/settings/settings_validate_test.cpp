@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "plugin/text.h"
+#include "base/text.h"
 #include "settings/settings.h"
 
 namespace {

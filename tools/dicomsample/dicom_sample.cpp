@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "capture/synthetic_image.h"
-#include "plugin/dicom_info.h"
+#include "host/dicom_info.h"
 
 static bool WriteAll(const std::string& path, const void* data, size_t size, const char* header)
 {

@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "backend/backend_unload.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "base/host_context.h"
+#include "base/log.h"
 
 static void UnloadRelease()
 {

@@ -1,13 +1,15 @@
 // Portable half of the diagnostic log: path, line format, message cut and the trace gate.
 // The file and debugger output are written by WriteLogLine in log_win.cpp / log_posix.cpp.
-#include "plugin/log.h"
+#include "base/log.h"
 
 #include <cstdarg>
 #include <cstring>
 
-#include "plugin/globals.h"
-
 void LogSinkInit();  // platform: prepares the lock
+
+char LogPath[kTextPath];
+std::atomic<uint8_t> LogReady{0};
+std::atomic<uint8_t> LogGate{0};
 
 static const char kLogFileName[] = "NyraSED.log";
 

@@ -1,10 +1,10 @@
 // The DICOM information record: fixed texts, the computer name and identifiers derived from
 // the capture context, written byte-exactly (little-endian, zero padding).
-#include "plugin/dicom_info.h"
+#include "host/dicom_info.h"
 
 #include <cstring>
 
-#include "plugin/text.h"
+#include "base/text.h"
 
 static void Put32(uint8_t* p, uint32_t v)
 {

@@ -21,7 +21,7 @@ struct Export {
 // The export list is written once, in the module definition file the DLL is linked with.
 std::vector<Export> ExportsOfDefFile()
 {
-    std::istringstream def(ReadFileText(SourceFile("src/plugin/NyraPro.def")));
+    std::istringstream def(ReadFileText(SourceFile("src/host/NyraPro.def")));
     std::vector<Export> exports;
     std::string line;
     while (std::getline(def, line)) {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/log.h"
+#include "base/log.h"
 
 TEST(LogPath, BesideTheLibraryOrBareName)
 {

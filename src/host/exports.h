@@ -4,4 +4,3 @@
 #pragma once
 #include <cstdint>
 
-#include "plugin/globals.h"

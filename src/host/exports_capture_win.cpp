@@ -7,10 +7,11 @@
 
 #include "backend/backend.h"
 #include "capture/capture_driver.h"
-#include "plugin/dicom_info.h"
-#include "plugin/exports.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "host/dicom_info.h"
+#include "host/exports.h"
+#include "settings/active_settings.h"
+#include "capture/capture_state.h"
+#include "base/log.h"
 #include "settings/settings.h"
 
 extern "C" {

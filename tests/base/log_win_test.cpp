@@ -9,8 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "base/log.h"
 #include "support/test_support.h"
 
 namespace {

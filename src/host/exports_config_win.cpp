@@ -7,9 +7,11 @@
 #include <cstring>
 
 #include "backend/backend.h"
-#include "plugin/exports.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "host/exports.h"
+#include "base/host_context.h"
+#include "settings/active_settings.h"
+#include "capture/capture_state.h"
+#include "base/log.h"
 #include "settings/host_config.h"
 #include "settings/settings.h"
 #include "ui/options_dialog.h"

@@ -2,8 +2,7 @@
 // lines of different threads never interleave and every line is on disk when the call returns.
 #include <windows.h>
 
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "base/log.h"
 
 static CRITICAL_SECTION LogLock;
 static LONG LogLockReady;

@@ -7,17 +7,13 @@
 // path is closed again. A vendor fault ends the operation as a failure naming the faulting call.
 #include "backend/sensor_select.h"
 
-#include <windows.h>
-
-#include <cstdio>
 #include <cstring>
 
 #include "backend/backend_state.h"
 #include "backend/sensor_identify.h"
 #include "backend/vendor_call.h"
 #include "backend/vendor_release.h"
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "base/log.h"
 
 namespace {
 
@@ -50,13 +46,13 @@ bool BackendLoaded()
 // are closed on a release thread, which does not inherit this thread's fault.
 
 // The handle, or 0 for no device (0, -1 or a fault). *error gets the system error of the open.
-VendorHandle OpenDevice(uint16_t productId, DWORD* error = nullptr)
+VendorHandle OpenDevice(uint16_t productId, uint32_t* error = nullptr)
 {
     VendorHandle handle = 0;
-    DWORD lastError = 0;
+    uint32_t lastError = 0;
     if (!CallVendor("USB_OpenDevice", [&] {
             handle = Vendor.USB_OpenDevice(productId);
-            lastError = GetLastError();
+            lastError = LastSystemError();
         }))
         handle = 0;
     if (error)
@@ -95,7 +91,7 @@ void CloseDirect(VendorHandle handle)
 // handle or 0 with the error recorded.
 VendorHandle OpenWithRetry(int slot, bool logSteps)
 {
-    DWORD firstError = 0;
+    uint32_t firstError = 0;
     VendorHandle handle = OpenDevice(BackendProductId, &firstError);
     if (handle || ThreadVendorFault())
         return handle;
@@ -103,7 +99,7 @@ VendorHandle OpenWithRetry(int slot, bool logSteps)
         LogTrace("   [trace] slot%d: USB_SetVid + retry USB_OpenDevice", slot);
     if (!CallVendor("USB_SetVid", [&] { Vendor.USB_SetVid(kVendorId, kDeviceInterfaceGuid); }))
         return 0;
-    Sleep(500);
+    BackendSleep(500);
     handle = OpenDevice(BackendProductId);
     if (handle || ThreadVendorFault())
         return handle;
@@ -292,7 +288,7 @@ SensorSlot DetectVariantSafe()
     LogTrace("   [trace] DetectVariantSafe -> isolated SmsSerialReader.exe read (slot %d)", index);
     if (BackendDevice.load()) {
         ReleaseSensor();
-        Sleep(250);
+        BackendSleep(250);
     }
     char selector[16];
     FormatText(selector, sizeof selector, "%d", index);
@@ -310,7 +306,7 @@ SensorSlot DetectVariantSafe()
         FormatText(slot.description, sizeof slot.description, "isolated slot%d FAILED: %s", index,
                    BackendLastError[0] ? BackendLastError : "?");
     }
-    Sleep(150);
+    BackendSleep(150);
     BackendDevice.store(ReopenSlot(productId, index));
     return slot;
 }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "plugin/text.h"
+#include "base/text.h"
 
 TEST(CopyText, CutsToSizeMinusOneAndReturnsSourceLength)
 {

@@ -6,8 +6,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "plugin/globals.h"
-#include "plugin/log.h"
+#include "base/log.h"
 
 static std::mutex LogLock;
 

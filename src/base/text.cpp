@@ -1,5 +1,5 @@
 // Bounded text helpers shared by every subsystem (see text.h for the contract).
-#include "plugin/text.h"
+#include "base/text.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,0 +1,8 @@
+#include <cerrno>
+
+#include "base/platform.h"
+
+uint32_t LastSystemError()
+{
+    return (uint32_t)errno;
+}

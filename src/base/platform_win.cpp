@@ -1,0 +1,8 @@
+#include <windows.h>
+
+#include "base/platform.h"
+
+uint32_t LastSystemError()
+{
+    return GetLastError();
+}

@@ -1,0 +1,4 @@
+#include "settings/active_settings.h"
+
+HostConfigBlob HostBlob;
+NyraSettings ActiveSettings;
