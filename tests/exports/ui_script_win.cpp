@@ -275,19 +275,36 @@ std::string LayoutProblems(HWND dialog)
     return problems;
 }
 
-bool Screenshot(HWND window, const std::string& name)
+namespace {
+
+// Runs the thread's messages for at least this long, ending on an empty queue.
+void PumpMessages(DWORD ms)
 {
-    // A window that has just opened may not have painted every control yet: let it finish.
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 150;) {
+    for (const DWORD start = GetTickCount();; Sleep(10)) {
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
-        Sleep(10);
+        if (GetTickCount() - start >= ms)
+            return;
     }
+}
+
+}  // namespace
+
+bool Screenshot(HWND window, const std::string& name)
+{
+    // A window that has just opened may not have painted every control yet: let it finish, and
+    // paint it all once more.
+    PumpMessages(150);
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    GdiFlush();
+    // Under Wine a window paints into its own copy in memory, which reaches the screen in
+    // batches: during a long repaint, and in full once the thread's queue is empty. Right after
+    // a synchronous repaint the screen still lacks whatever was painted after the last batch
+    // (the last control in the z-order, Cancel, or half of it), so the capture waits for an
+    // empty queue first.
+    PumpMessages(30);
     RECT r;
     GetWindowRect(window, &r);
     const int w = r.right - r.left, h = r.bottom - r.top;
