@@ -37,20 +37,6 @@ int Selected(HWND list)
     return (int)SendMessageA(list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED);
 }
 
-void SelectRow(HWND list, int index)
-{
-    LVITEMA state = {};
-    state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, index, (LPARAM)&state);
-}
-
-// A menu command as the editor receives it when the user picks the item; posted, so that a
-// dialog it opens runs from the editor's own loop.
-void Choose(HWND editor, int command)
-{
-    PostMessageA(editor, WM_COMMAND, command, 0);
-}
-
 bool Grayed(HMENU menu, int command)
 {
     return (GetMenuState(menu, command, MF_BYCOMMAND) & MF_GRAYED) != 0;
@@ -64,11 +50,6 @@ UiScript::Step WaitForMenu(HWND* menu)
 UiScript::Step MenuClosed()
 {
     return [] { return FindPopupMenu() == nullptr; };
-}
-
-UiScript::Step Gone(const char* caption)
-{
-    return [=] { return FindDialog(caption) == nullptr; };
 }
 
 TEST(FilterEditor, MenuCommandsAndParameterDialogsThenCancelAndOk)
@@ -95,7 +76,6 @@ TEST(FilterEditor, MenuCommandsAndParameterDialogsThenCancelAndOk)
             const int widths[5] = {150, 110, 180, 90, 50};
             for (int c = 0; c < 5; c++)
                 EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, c, 0), widths[c]);
-            LooksRight(editor, "filter_editor");
             Click(editor, IDC_FILTER_OPTIONS);
         })
         .then(WaitForMenu(&menu))
@@ -171,7 +151,6 @@ TEST(FilterEditor, MenuCommandsAndParameterDialogsThenCancelAndOk)
             EXPECT_EQ(SendDlgItemMessageA(param, IDC_PARAM_SLIDER, TBM_GETPOS, 0, 0), 75);
             EXPECT_EQ(TextOf(param, IDC_PARAM_VALUE), "75");
             EXPECT_EQ(TextOf(param, IDC_PARAM_RANGE), "1 to 1000 (x100: 50 = 0.50)");
-            LooksRight(param, "filter_param_one_value");
             SetFocus(GetDlgItem(param, IDC_PARAM_VALUE));
             Type(param, IDC_PARAM_VALUE, "150");
             EXPECT_EQ(SendDlgItemMessageA(param, IDC_PARAM_SLIDER, TBM_GETPOS, 0, 0), 150);
@@ -187,7 +166,6 @@ TEST(FilterEditor, MenuCommandsAndParameterDialogsThenCancelAndOk)
         })
         .then(WaitFor(&param, "Adaptive Normalization"))
         .run([&] {
-            LooksRight(param, "filter_param_percentages");
             Type(param, IDC_PARAM_LEVEL1, "0");
             Type(param, IDC_PARAM_LEVEL2, "70");
             Click(param, IDOK);
@@ -204,7 +182,6 @@ TEST(FilterEditor, MenuCommandsAndParameterDialogsThenCancelAndOk)
         .run([&] {
             EXPECT_EQ(SendDlgItemMessageA(param, IDC_PARAM_MASK, CB_GETCOUNT, 0, 0), 10);  // 3 x 3 .. 21 x 21
             EXPECT_EQ(TextOf(param, IDC_PARAM_MASK), "5 x 5");
-            LooksRight(param, "filter_param_mask");
             Click(param, IDCANCEL);
         })
         .then(Gone("Despeckle Noise Removal"))
@@ -216,7 +193,6 @@ TEST(FilterEditor, MenuCommandsAndParameterDialogsThenCancelAndOk)
         .run([&] {
             EXPECT_EQ(TextOf(param, IDC_PARAM_MASK), "21 x 21");
             EXPECT_EQ(TextOf(param, IDC_PARAM_VALUE), "20");
-            LooksRight(param, "filter_param_mask_factor");
             Click(param, IDCANCEL);
         })
         .then(Gone("Sharpen"))
@@ -229,7 +205,6 @@ TEST(FilterEditor, MenuCommandsAndParameterDialogsThenCancelAndOk)
         .run([&] {
             EXPECT_EQ(TextOf(param, IDC_PARAM_LABEL1), "Minimum Level Percent");
             EXPECT_EQ(TextOf(param, IDC_PARAM_LEVEL3), "100");
-            LooksRight(param, "filter_param_levels");
             Click(param, IDCANCEL);
         })
         .then(Gone("Level Adjustment By Percentage"))
@@ -240,7 +215,6 @@ TEST(FilterEditor, MenuCommandsAndParameterDialogsThenCancelAndOk)
         .then(WaitFor(&param, "Apply To Modality"))
         .run([&] {
             EXPECT_EQ(TextOf(param, IDC_MODALITY_TEXT), "IO");
-            LooksRight(param, "filter_modality");
             Type(param, IDC_MODALITY_TEXT, "io");
             Click(param, IDOK);
         })

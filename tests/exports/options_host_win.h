@@ -1,8 +1,9 @@
 // What the options dialog tests share: a plug-in holding given settings in its blob, with its
-// data folder in the test's folder; finding pages and windows; checking and saving a window.
+// data folder in the test's folder; finding pages, windows and rows; choosing editor commands.
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstring>
 #include <string>
@@ -67,9 +68,22 @@ inline UiScript::Step WaitFor(HWND* window, const char* caption, bool messageBox
     return [=] { return (*window = FindDialog(caption, messageBox)) != nullptr; };
 }
 
-// Nothing clipped or overlapping, and a screenshot to look at.
-inline void LooksRight(HWND window, const std::string& name)
+inline UiScript::Step Gone(const char* caption)
 {
-    EXPECT_EQ(LayoutProblems(window), "") << name;
-    EXPECT_TRUE(Screenshot(window, name)) << name;
+    return [=] { return FindDialog(caption) == nullptr; };
+}
+
+// Selects a row of the filter editor's list as a click would.
+inline void SelectRow(HWND list, int index)
+{
+    LVITEMA state = {};
+    state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, index, (LPARAM)&state);
+}
+
+// A menu command as the editor receives it when the user picks the item; posted, so that a
+// dialog it opens runs from the editor's own loop.
+inline void Choose(HWND editor, int command)
+{
+    PostMessageA(editor, WM_COMMAND, command, 0);
 }

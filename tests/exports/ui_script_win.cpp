@@ -183,18 +183,27 @@ std::string Without(const std::string& text, char mark)
     return out;
 }
 
+// A system metric as it is at the given DPI (check boxes and scroll bars grow with it).
+int MetricAt(int metric, int dpi)
+{
+    HDC screen = GetDC(nullptr);
+    const int screenDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return MulDiv(GetSystemMetrics(metric), dpi, screenDpi);
+}
+
 // How much of a control's width its own text needs, beyond the text itself.
-int TextOverhead(const Control& c)
+int TextOverhead(const Control& c, int dpi)
 {
     const LONG type = c.style & BS_TYPEMASK;
     if (c.cls == "Button" && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX || type == BS_AUTORADIOBUTTON))
-        return GetSystemMetrics(SM_CXMENUCHECK) + 4;
+        return MetricAt(SM_CXMENUCHECK, dpi) + 4;
     if (c.cls == "Button")
         return type == BS_GROUPBOX ? 16 : 8;
     return 0;
 }
 
-std::string Fits(const Control& c)
+std::string Fits(const Control& c, int dpi)
 {
     HDC dc = GetDC(c.window);
     HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageA(c.window, WM_GETFONT, 0, 0));
@@ -209,7 +218,7 @@ std::string Fits(const Control& c)
         SIZE size;
         std::string shown = Without(c.text, '&');
         GetTextExtentPoint32A(dc, shown.c_str(), (int)shown.size(), &size);
-        if (size.cx + TextOverhead(c) > width)
+        if (size.cx + TextOverhead(c, dpi) > width)
             problem = "text clipped";
     } else if (c.cls == "ComboBox") {
         int count = (int)SendMessageA(c.window, CB_GETCOUNT, 0, 0);
@@ -218,7 +227,7 @@ std::string Fits(const Control& c)
             SendMessageA(c.window, CB_GETLBTEXT, i, (LPARAM)item);
             SIZE size;
             GetTextExtentPoint32A(dc, item, (int)strlen(item), &size);
-            if (size.cx + GetSystemMetrics(SM_CXVSCROLL) + 8 > width)
+            if (size.cx + MetricAt(SM_CXVSCROLL, dpi) + 8 > width)
                 problem = std::string("item clipped: ") + item;
         }
     }
@@ -227,8 +236,15 @@ std::string Fits(const Control& c)
     return problem;
 }
 
-void Collect(HWND dialog, std::vector<Control>* out, std::string* problems)
+std::string Name(const Control& c)
 {
+    return "'" + c.text + "' (" + c.cls + ")";
+}
+
+void Collect(HWND dialog, int dpi, std::string* problems)
+{
+    RECT inside;
+    GetClientRect(dialog, &inside);
     std::vector<Control> mine;
     for (HWND w = GetWindow(dialog, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
         Control c;
@@ -240,15 +256,16 @@ void Collect(HWND dialog, std::vector<Control>* out, std::string* problems)
         c.style = GetWindowLongA(w, GWL_STYLE);
         GetWindowRect(w, &c.rect);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&c.rect), 2);
-        if (c.cls == "#32770") {
-            Collect(w, out, problems);
-            continue;
-        }
+        // A page (a child dialog) is checked inside, and as a whole against its neighbours.
+        if (c.cls == "#32770")
+            Collect(w, dpi, problems);
         if (!(c.style & WS_VISIBLE))
             continue;
-        std::string fit = Fits(c);
+        RECT within;
+        IntersectRect(&within, &c.rect, &inside);
+        std::string fit = EqualRect(&within, &c.rect) ? Fits(c, dpi) : "clipped by its parent";
         if (!fit.empty())
-            *problems += "'" + c.text + "' (" + c.cls + "): " + fit + "\n";
+            *problems += Name(c) + ": " + fit + "\n";
         mine.push_back(c);
     }
     auto exempt = [](const Control& c) {
@@ -259,19 +276,17 @@ void Collect(HWND dialog, std::vector<Control>* out, std::string* problems)
         for (size_t j = i + 1; j < mine.size(); j++) {
             RECT both;
             if (!exempt(mine[i]) && !exempt(mine[j]) && IntersectRect(&both, &mine[i].rect, &mine[j].rect))
-                *problems += "'" + mine[i].text + "' overlaps '" + mine[j].text + "'\n";
+                *problems += Name(mine[i]) + " overlaps " + Name(mine[j]) + "\n";
         }
     }
-    out->insert(out->end(), mine.begin(), mine.end());
 }
 
 }  // namespace
 
-std::string LayoutProblems(HWND dialog)
+std::string LayoutProblems(HWND dialog, int dpi)
 {
-    std::vector<Control> controls;
     std::string problems;
-    Collect(dialog, &controls, &problems);
+    Collect(dialog, dpi, &problems);
     return problems;
 }
 

@@ -53,10 +53,11 @@ std::string TextOf(HWND dialog, int id);
 // Clicks a tab of a tab control with the mouse.
 void ClickTab(HWND tab, int index);
 
-// Controls of a dialog (and of the child dialogs it holds) whose text does not fit them, and
-// controls that overlap, one per line; empty when the layout is clean. Group boxes, tab
-// controls and up-down controls on their buddy may overlap by design.
-std::string LayoutProblems(HWND dialog);
+// Controls of a dialog (and of the child dialogs it holds) that stick out of their parent or
+// whose text does not fit them, and controls that overlap, one per line; empty when the layout
+// is clean. Group boxes, tab controls and up-down controls on their buddy may overlap by design.
+// dpi: the DPI the layout stands for; check boxes and scroll bars are taken at their size there.
+std::string LayoutProblems(HWND dialog, int dpi = 96);
 
 // Saves a window as it is on the screen into <test program folder>\screenshots\<name>.png.
 bool Screenshot(HWND window, const std::string& name);
