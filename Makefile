@@ -8,6 +8,13 @@ TSAN    := $(BUILD)/tsan
 PREFIX  := $(BUILD)/wineprefix
 JOBS    ?= $(shell nproc)
 CMAKE_Q := -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
+# The builds that only carry tests keep line tables (-g1: file and line in sanitizer reports and
+# Wine backtraces) instead of full debug information, and the sanitizer builds optimise at -O1,
+# as the sanitizers advise: that halves what the suite spends compiling. The product
+# (build/win32) keeps full debug information.
+flags    = -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$(1) -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$(1) -DNDEBUG"
+SAN_Q   := $(CMAKE_Q) $(call flags,-O1 -g1)
+TEST_Q  := $(CMAKE_Q) $(call flags,-O2 -g1)
 
 .PHONY: all setup native win tsan test test-native test-win test-tsan test-win32 demo bench bench-win clean
 
@@ -17,7 +24,7 @@ setup:
 	@bash scripts/bootstrap.sh $(PREFIX)
 
 native: setup
-	@cmake -S . -B $(NATIVE) $(CMAKE_Q) -DNYRA_SANITIZE=ON >/dev/null
+	@cmake -S . -B $(NATIVE) $(SAN_Q) -DNYRA_SANITIZE=ON >/dev/null
 	@cmake --build $(NATIVE) -j $(JOBS) -- --no-print-directory -s
 
 # The product (i686) and the same sources for x86_64, whose tests run under wine64. The i686
@@ -26,7 +33,7 @@ win: setup
 	@[ -f $(WIN)/CMakeCache.txt ] || cmake -S . -B $(WIN) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DNYRA_TESTS=OFF >/dev/null
 	@cmake -S . -B $(WIN) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake >/dev/null
 	@cmake --build $(WIN) -j $(JOBS) -- --no-print-directory -s
-	@cmake -S . -B $(WIN64) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake >/dev/null
+	@cmake -S . -B $(WIN64) $(TEST_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake >/dev/null
 	@cmake --build $(WIN64) -j $(JOBS) -- --no-print-directory -s
 
 # The thread sanitizer runs only the capture tests (a few seconds): their code is where the
@@ -34,7 +41,7 @@ win: setup
 # exposure masks' atomic cache. The imaging tests start the same band threads over many more
 # full frames (minutes under this sanitizer); the other portable tests start no thread.
 tsan: setup
-	@cmake -S . -B $(TSAN) $(CMAKE_Q) -DNYRA_TSAN=ON >/dev/null
+	@cmake -S . -B $(TSAN) $(SAN_Q) -DNYRA_TSAN=ON >/dev/null
 	@cmake --build $(TSAN) --target nyra_capture_tests -j $(JOBS) -- --no-print-directory -s
 
 test: native win tsan
