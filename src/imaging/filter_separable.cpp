@@ -17,6 +17,10 @@
 #include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
 
+#if NYRA_HAVE_AVX2_PATH
+#include <immintrin.h>
+#endif
+
 NYRA_VECTORIZE_LOOPS
 
 namespace {
@@ -44,6 +48,9 @@ size_t Align64(size_t bytes)
 // n + 1 horizontally filtered rows, two rows of vertical sums, and (Laplace) four smoothed
 // rows with one repeated edge pixel on each side.
 constexpr int32_t kSmoothSlots = 4;
+// Gaussian Blur's vertical pass makes this many output rows per sweep, so each filtered row is
+// read from the second-level cache once for all of them instead of once per output row.
+constexpr int32_t kDownRows = 8;
 
 struct Layout {
     size_t line, across, down, smooth, total;
@@ -55,8 +62,8 @@ Layout LayoutFor(int32_t n, int32_t width)
     Layout l;
     l.line = 0;
     l.across = Align64(((size_t)width + 2 * (size_t)(n / 2) + kSlack) * sizeof(double));
-    l.down = l.across + (size_t)(n + 1) * row;
-    l.smooth = l.down + 2 * row;
+    l.down = l.across + (size_t)(n + kDownRows) * row;
+    l.smooth = l.down + std::max(2 * row, Align64((size_t)kDownRows * width * sizeof(uint16_t)));
     l.total = l.smooth + Align64(kSmoothSlots * ((size_t)width + 2) * sizeof(uint16_t));
     return l;
 }
@@ -69,6 +76,17 @@ NYRA_ALWAYS_INLINE void AddProduct(VD& acc, const VD& c, const double* a)
     VD va;
     memcpy(&va, a, sizeof(VD));
     acc += c * va;
+}
+
+// The first product of a sum: 0 + y is y for every y these passes meet (weights and pixels
+// are not negative, so y is never -0).
+template <typename VD>
+NYRA_ALWAYS_INLINE void SetPairProduct(VD& acc, const VD& c, const double* a, const double* b)
+{
+    VD va, vb;
+    memcpy(&va, a, sizeof(VD));
+    memcpy(&vb, b, sizeof(VD));
+    acc = c * (va + vb);
 }
 
 template <typename VD>
@@ -95,9 +113,12 @@ NYRA_ALWAYS_INLINE void Across(const SeparableJob& j, const double* line, int32_
         VD acc[K];
         for (int k = 0; k < K; k++)
             acc[k] = VD{};
-        if (j.pairs) {
-            for (int32_t t = 0; t < h; t++) {
-                const VD c = wt[t] - VD{};  // a broadcast (x - 0 is x, also for -0)
+        if (j.pairs && h > 0) {
+            const VD c0 = wt[0] - VD{};  // a broadcast (x - 0 is x, also for -0)
+            for (int k = 0; k < K; k++)
+                SetPairProduct(acc[k], c0, p + k * kLanes, p + n - 1 + k * kLanes);
+            for (int32_t t = 1; t < h; t++) {
+                const VD c = wt[t] - VD{};
                 for (int k = 0; k < K; k++)
                     AddPairProduct(acc[k], c, p + t + k * kLanes, p + n - 1 - t + k * kLanes);
             }
@@ -109,6 +130,107 @@ NYRA_ALWAYS_INLINE void Across(const SeparableJob& j, const double* line, int32_
                 const VD c = wt[t] - VD{};
                 for (int k = 0; k < K; k++)
                     AddProduct<VD>(acc[k], c, p + t + k * kLanes);
+            }
+        }
+        for (int k = 0; k < K; k++)
+            memcpy(out + x0 + k * kLanes, &acc[k], sizeof(VD));
+    }
+}
+
+// The wide paths filter across straight from the 16-bit pixels: two pixels of one weight
+// are added as integers and converted once, which gives the same double as converting both
+// and adding (the sum is exact either way), with half the loads. The baseline (SSE2 has no
+// widening load) keeps the row of doubles.
+template <typename VD>
+struct PixelLanes {
+    static constexpr bool kDirect = NYRA_HAVE_AVX2_PATH && sizeof(VD) > 16;
+};
+
+template <typename VD>
+NYRA_ALWAYS_INLINE void LoadPixels(const uint16_t* a, VD* v);
+template <typename VD>
+NYRA_ALWAYS_INLINE void LoadPixelPair(const uint16_t* a, const uint16_t* b, VD* v);
+
+#if NYRA_HAVE_AVX2_PATH
+// (GCC's generic conversions go through 128-bit pieces; the instructions take whole vectors.
+// The masked AVX-512 forms: the plain ones read an undefined register that -Werror flags.)
+template <>
+NYRA_TARGET_AVX2 inline void LoadPixels(const uint16_t* a, Double4* v)
+{
+    const __m128i i = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
+    *v = (Double4)_mm256_cvtepi32_pd(i);
+}
+
+template <>
+NYRA_TARGET_AVX2 inline void LoadPixelPair(const uint16_t* a, const uint16_t* b, Double4* v)
+{
+    const __m128i i = _mm_add_epi32(
+        _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a))),
+        _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b))));
+    *v = (Double4)_mm256_cvtepi32_pd(i);
+}
+
+template <>
+NYRA_TARGET_AVX512 inline void LoadPixels(const uint16_t* a, Double8* v)
+{
+    const __m256i i = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)));
+    *v = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, i);
+}
+
+template <>
+NYRA_TARGET_AVX512 inline void LoadPixelPair(const uint16_t* a, const uint16_t* b, Double8* v)
+{
+    const __m256i i = _mm256_add_epi32(
+        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b))));
+    *v = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, i);
+}
+#endif
+
+// Across on a row of pixels (w + n - 1 long plus slack): the same sums as Across.
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE void AcrossPixels(const SeparableJob& j, const uint16_t* line, int32_t w,
+                                     double* out)
+{
+    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
+    constexpr int32_t kStep = K * kLanes;
+    static_assert(kStep <= kSlack, "block wider than the slack");
+    const int32_t n = j.n, h = j.h;
+    const double* wt = j.weights;
+    for (int32_t x0 = 0; x0 < w; x0 += kStep) {
+        const uint16_t* p = line + x0;
+        VD acc[K];
+        if (j.pairs && h > 0) {
+            const VD c0 = wt[0] - VD{};
+            for (int k = 0; k < K; k++) {
+                VD v;
+                LoadPixelPair(p + k * kLanes, p + n - 1 + k * kLanes, &v);
+                acc[k] = c0 * v;
+            }
+            for (int32_t t = 1; t < h; t++) {
+                const VD c = wt[t] - VD{};
+                for (int k = 0; k < K; k++) {
+                    VD v;
+                    LoadPixelPair(p + t + k * kLanes, p + n - 1 - t + k * kLanes, &v);
+                    acc[k] += c * v;
+                }
+            }
+            const VD c = wt[h] - VD{};
+            for (int k = 0; k < K; k++) {
+                VD v;
+                LoadPixels(p + h + k * kLanes, &v);
+                acc[k] += c * v;
+            }
+        } else {
+            for (int k = 0; k < K; k++)
+                acc[k] = VD{};
+            for (int32_t t = 0; t < n; t++) {
+                const VD c = wt[t] - VD{};
+                for (int k = 0; k < K; k++) {
+                    VD v;
+                    LoadPixels(p + t + k * kLanes, &v);
+                    acc[k] += c * v;
+                }
             }
         }
         for (int k = 0; k < K; k++)
@@ -150,6 +272,82 @@ NYRA_ALWAYS_INLINE void Down(const SeparableJob& j, const double* const* rows, i
         }
         for (int k = 0; k < K; k++)
             memcpy(out + x0 + k * kLanes, &acc[k], sizeof(VD));
+    }
+}
+
+// RoundClamp on every lane: half up, truncated, limited to 0 .. 65535 (NaN to 0).
+template <typename VD>
+NYRA_ALWAYS_INLINE void RoundVector(const VD& v, uint16_t* out)
+{
+    constexpr int kLanes = (int)(sizeof(VD) / sizeof(double));
+    double d[kLanes];
+    memcpy(d, &v, sizeof(VD));
+    for (int i = 0; i < kLanes; i++)
+        out[i] = RoundClamp(d[i]);
+}
+
+#if NYRA_HAVE_AVX2_PATH
+// The same with the instructions: min(65535, y) keeps a NaN, max(y, 0) turns it into 0.
+NYRA_TARGET_AVX2 inline void RoundVector(const Double4& v, uint16_t* out)
+{
+    __m256d y = _mm256_add_pd((__m256d)v, _mm256_set1_pd(0.5));
+    y = _mm256_max_pd(_mm256_min_pd(_mm256_set1_pd(65535.0), y), _mm256_setzero_pd());
+    const __m128i i = _mm256_cvttpd_epi32(y);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi32(i, i));
+}
+
+NYRA_TARGET_AVX512 inline void RoundVector(const Double8& v, uint16_t* out)
+{
+    // The masked forms: GCC's plain ones read an undefined register that -Werror flags.
+    const Double8 top = 65535.0 - Double8{};
+    __m512d y = (__m512d)(v + 0.5);
+    y = _mm512_maskz_max_pd(0xFF, _mm512_maskz_min_pd(0xFF, (__m512d)top, y), _mm512_setzero_pd());
+    const __m256i i = _mm512_maskz_cvttpd_epi32(0xFF, y);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_maskz_cvtepi32_epi16(0xFF, i));
+}
+#endif
+
+// kDownRows neighbouring rows of Gaussian Blur, rounded: out[i] from rows[i .. i + n - 1], each
+// lane's sum in the order Down adds it. The rows of one block stay in the first-level cache
+// between the output rows that read them.
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE void DownRows(const SeparableJob& j, const double* const* rows, int32_t w,
+                                 uint16_t* const* out)
+{
+    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
+    constexpr int32_t kStep = K * kLanes;
+    const int32_t n = j.n, h = j.h;
+    const double* wt = j.weights;
+    for (int32_t x0 = 0; x0 < w; x0 += kStep) {
+        const int32_t len = std::min(kStep, w - x0);
+        for (int32_t i = 0; i < kDownRows; i++) {
+            const double* const* r = rows + i;
+            VD acc[K];
+            const VD c0 = wt[0] - VD{};
+            for (int k = 0; k < K; k++)
+                SetPairProduct(acc[k], c0, r[0] + x0 + k * kLanes, r[n - 1] + x0 + k * kLanes);
+            for (int32_t t = 1; t < h; t++) {
+                const VD c = wt[t] - VD{};
+                const double* a = r[t] + x0;
+                const double* b = r[n - 1 - t] + x0;
+                for (int k = 0; k < K; k++)
+                    AddPairProduct(acc[k], c, a + k * kLanes, b + k * kLanes);
+            }
+            const VD c = wt[h] - VD{};
+            for (int k = 0; k < K; k++)
+                AddProduct<VD>(acc[k], c, r[h] + x0 + k * kLanes);
+            uint16_t* o = out[i] + x0;
+            if (len == kStep) {
+                for (int k = 0; k < K; k++)
+                    RoundVector(acc[k], o + k * kLanes);
+            } else {
+                double sums[kStep];
+                for (int k = 0; k < K; k++)
+                    memcpy(sums + k * kLanes, &acc[k], sizeof(VD));
+                for (int32_t x = 0; x < len; x++)
+                    o[x] = RoundClamp(sums[x]);
+            }
+        }
     }
 }
 
@@ -219,7 +417,7 @@ struct BandRows {
     double* sums;
     double* sums2;
     uint16_t* smooth;
-    int32_t acrossRow[kLargestFilterMask + 1];
+    int32_t acrossRow[kLargestFilterMask + kDownRows];
     int32_t smoothRow[kSmoothSlots];
 
     int32_t Clamp(int32_t r) const { return r < 0 ? 0 : (r >= height ? height - 1 : r); }
@@ -238,18 +436,28 @@ template <typename VD, int K>
 NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b,
                                            const FilterBand& band, int32_t r)
 {
-    const int32_t slot = r % (b.n + 1), w = b.w, h = b.h;
+    const int32_t slot = r % (b.n + kDownRows), w = b.w, h = b.h;
     double* out = b.across + (size_t)slot * b.rowDoubles;
     if (b.acrossRow[slot] != r) {
         const uint16_t* src = band.Row(r);
-        double* line = b.line;
-        for (int32_t x = 0; x < h; x++) {
-            line[x] = src[0];
-            line[h + w + x] = src[w - 1];
+        if constexpr (PixelLanes<VD>::kDirect) {
+            uint16_t* line = reinterpret_cast<uint16_t*>(b.line);
+            for (int32_t x = 0; x < h; x++) {
+                line[x] = src[0];
+                line[h + w + x] = src[w - 1];
+            }
+            memcpy(line + h, src, (size_t)w * sizeof(uint16_t));
+            AcrossPixels<VD, K>(j, line, w, out);
+        } else {
+            double* line = b.line;
+            for (int32_t x = 0; x < h; x++) {
+                line[x] = src[0];
+                line[h + w + x] = src[w - 1];
+            }
+            for (int32_t x = 0; x < w; x++)
+                line[h + x] = src[x];
+            Across<VD, K>(j, line, w, out);
         }
-        for (int32_t x = 0; x < w; x++)
-            line[h + x] = src[x];
-        Across<VD, K>(j, line, w, out);
         b.acrossRow[slot] = r;
     }
     return out;
@@ -318,11 +526,34 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
     // The slack feeds only lanes past the row's end, which are never stored; zeros keep them
     // ordinary numbers.
     memset(scratch, 0, l.smooth);
-    std::fill(b.acrossRow, b.acrossRow + kLargestFilterMask + 1, -1);
+    std::fill(b.acrossRow, b.acrossRow + kLargestFilterMask + kDownRows, -1);
     std::fill(b.smoothRow, b.smoothRow + kSmoothSlots, -1);
 
     if (!j.laplace) {
-        for (int32_t y = band.y0; y < band.y1; y++) {
+        int32_t y = band.y0;
+        // Whole sweeps of kDownRows rows where every row they read lies inside the image.
+        uint16_t* rounded[kDownRows];
+        for (int32_t i = 0; i < kDownRows; i++)
+            rounded[i] = reinterpret_cast<uint16_t*>(b.sums) + (size_t)i * b.w;
+        for (; y + kDownRows <= band.y1; y += kDownRows) {
+            if (y - b.h < 0 || y + kDownRows - 1 + b.h >= b.height) {
+                for (int32_t i = 0; i < kDownRows; i++) {
+                    SmoothInto<VD, K>(j, b, band, y + i, band.OutRow(y + i));
+                    band.RowDone(y + i);
+                }
+                continue;
+            }
+            const double* rows[kLargestFilterMask + kDownRows];
+            for (int32_t k = 0; k < b.n + kDownRows - 1; k++)
+                rows[k] = AcrossRow<VD, K>(j, b, band, y - b.h + k);
+            DownRows<VD, K>(j, rows, b.w, rounded);
+            // A row's place in the band's output ring is free once the row before is done.
+            for (int32_t i = 0; i < kDownRows; i++) {
+                memcpy(band.OutRow(y + i), rounded[i], (size_t)b.w * sizeof(uint16_t));
+                band.RowDone(y + i);
+            }
+        }
+        for (; y < band.y1; y++) {
             SmoothInto<VD, K>(j, b, band, y, band.OutRow(y));
             band.RowDone(y);
         }
