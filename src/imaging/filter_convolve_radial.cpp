@@ -31,7 +31,7 @@ namespace {
 constexpr int32_t kMaxHalf = kLargestFilterMask / 2;
 constexpr int32_t kMaxPairs = (kMaxHalf + 1) * (kMaxHalf + 2) / 2;
 constexpr int32_t kMaxTerms = 4 * kMaxPairs;
-constexpr int32_t kBlock = 64;  // widest block of output pixels (AVX-512, four vectors)
+constexpr int32_t kBlock = 96;  // widest block of output pixels (AVX-512, six vectors)
 
 // A class: the neighbours at offsets (+-a, +-b) and (+-b, +-a), a >= b >= 0, of one squared
 // distance. A group: classes whose weights are integer multiples of one double; each class
@@ -376,11 +376,13 @@ struct RadialJob {
 };
 
 // Vectors per block: 32-bit x86 has eight vector registers, x86_64 sixteen (thirty-two with
-// AVX-512); four vectors keep every lane's running sum in a register.
+// AVX-512); four vectors (six with AVX-512) keep every lane's running sum in a register.
 #if defined(__x86_64__) || defined(_M_X64)
 constexpr int kVectors = 4;
+constexpr int kVectors512 = 6;  // 12 double and 12 integer sums of the 32 registers
 #else
 constexpr int kVectors = 2;
+constexpr int kVectors512 = 2;
 #endif
 
 void RadialRowsBase(const RadialJob& j, FilterBand& band, uint8_t* scratch)
@@ -396,7 +398,7 @@ NYRA_TARGET_AVX2 void RadialRowsAvx2(const RadialJob& j, FilterBand& band, uint8
 
 NYRA_TARGET_AVX512 void RadialRowsAvx512(const RadialJob& j, FilterBand& band, uint8_t* scratch)
 {
-    RadialRowsBody<Int16, Double8, kVectors>(*j.plan, j.h, band, scratch);
+    RadialRowsBody<Int16, Double8, kVectors512>(*j.plan, j.h, band, scratch);
 }
 #endif
 
