@@ -6,7 +6,8 @@
 // Method: masks 3 and 5 run a selection network (a sorting network pruned to the comparators
 // the middle output depends on) on whole vectors of output pixels, so each exchange is a
 // vector min and max; mask 7 does the same on columns sorted and merged in pairs once per
-// row; larger masks slide a histogram along each row and track the median as
+// row, two rows at a time where their shared six rows narrow the median to eight candidates;
+// larger masks slide a histogram along each row and track the median as
 // it moves, which costs O(n) per pixel instead of sorting n*n values.
 // Failure: without a band's working memory the image is left unchanged; the cross median
 // without its copy likewise.
@@ -238,6 +239,54 @@ constexpr Exchange kMedian49[] = {
     1}, {25, 27, 1}, {24, 22, 2}, {25, 23, 1}, {25, 22, 2}
 };
 
+// Two output rows at once: their windows share six input rows. Each padded column of those
+// six is sorted (kSort6) and neighbouring sorted columns are merged (kMerge6; rank k on wire
+// kMerge6Rank[k]). Of the 42 shared values of a window (three merged pairs, wires 0..35, and
+// one sorted column, 36..41) only ranks 17 .. 24 can be the median of a 49-value window that
+// adds seven more, so kShared42 computes just those (rank 17 + i on wire kShared42Rank[i]).
+// Each row then sorts its own seven values (wires 8..14) and merges them with the eight
+// candidates (wires 0..7) as far as rank 7, its median (kFinal15).
+constexpr Exchange kSort6[] = {
+    {1, 2, 3}, {0, 2, 3}, {0, 1, 3}, {4, 5, 3}, {3, 5, 3}, {3, 4, 3}, {0, 3, 3}, {1, 4, 3},
+    {2, 5, 3}, {2, 4, 3}, {1, 3, 3}, {2, 3, 3}
+};
+constexpr Exchange kMerge6[] = {
+    {0, 6, 3}, {4, 10, 3}, {4, 6, 3}, {2, 8, 3}, {2, 4, 3}, {8, 6, 3}, {1, 7, 3}, {5, 11, 3},
+    {5, 7, 3}, {3, 9, 3}, {3, 5, 3}, {9, 7, 3}, {1, 2, 3}, {3, 4, 3}, {5, 8, 3}, {9, 6, 3},
+    {7, 10, 3}
+};
+constexpr uint8_t kMerge6Rank[12] = {0, 1, 2, 3, 4, 5, 8, 9, 6, 7, 10, 11};
+constexpr Exchange kShared42[] = {
+    {0, 12, 3}, {8, 20, 3}, {8, 12, 3}, {4, 16, 3}, {4, 8, 3}, {16, 12, 3}, {2, 14, 3},
+    {10, 22, 3}, {10, 14, 3}, {6, 18, 3}, {6, 10, 3}, {18, 14, 3}, {2, 4, 3}, {6, 8, 3},
+    {10, 16, 3}, {18, 12, 3}, {14, 20, 3}, {1, 13, 3}, {9, 21, 3}, {9, 13, 3}, {5, 17, 3},
+    {5, 9, 3}, {17, 13, 3}, {3, 15, 3}, {11, 23, 3}, {11, 15, 3}, {7, 19, 3}, {7, 11, 3},
+    {19, 15, 3}, {3, 5, 3}, {7, 9, 3}, {11, 17, 3}, {19, 13, 3}, {15, 21, 3}, {1, 2, 3},
+    {3, 4, 3}, {5, 6, 3}, {7, 8, 3}, {9, 10, 3}, {11, 16, 3}, {17, 18, 3}, {19, 12, 3},
+    {13, 14, 3}, {15, 20, 3}, {21, 22, 3}, {24, 36, 3}, {32, 36, 3}, {28, 40, 3}, {28, 32, 3},
+    {40, 36, 3}, {26, 38, 3}, {34, 38, 3}, {30, 34, 3}, {26, 28, 3}, {30, 32, 3}, {34, 40, 3},
+    {38, 36, 3}, {25, 37, 3}, {33, 37, 3}, {29, 41, 3}, {29, 33, 3}, {41, 37, 3}, {27, 39, 3},
+    {35, 39, 3}, {31, 35, 3}, {27, 29, 3}, {31, 33, 3}, {35, 41, 3}, {39, 37, 3}, {25, 26, 3},
+    {27, 28, 3}, {29, 30, 3}, {31, 32, 3}, {33, 34, 3}, {35, 40, 3}, {41, 38, 3}, {39, 36, 3},
+    {0, 24, 2}, {12, 36, 1}, {12, 24, 2}, {8, 32, 2}, {32, 24, 1}, {4, 28, 2}, {20, 28, 1},
+    {16, 40, 1}, {16, 20, 2}, {20, 32, 3}, {2, 26, 2}, {14, 26, 3}, {10, 34, 3}, {10, 14, 2},
+    {34, 26, 1}, {6, 30, 2}, {22, 30, 1}, {18, 38, 1}, {18, 22, 3}, {18, 14, 2}, {22, 34, 1},
+    {14, 20, 3}, {22, 32, 3}, {1, 25, 2}, {13, 37, 1}, {13, 25, 3}, {9, 33, 3}, {9, 13, 2},
+    {33, 25, 1}, {5, 29, 2}, {21, 29, 1}, {17, 41, 1}, {17, 21, 3}, {17, 13, 2}, {21, 33, 3},
+    {3, 27, 2}, {15, 27, 3}, {11, 35, 3}, {11, 15, 2}, {35, 27, 1}, {7, 31, 2}, {23, 31, 1},
+    {19, 39, 1}, {19, 23, 3}, {19, 15, 3}, {23, 35, 1}, {19, 13, 2}, {15, 21, 3}, {23, 33, 1},
+    {13, 14, 3}, {15, 20, 3}, {21, 22, 3}, {23, 32, 3}
+};
+constexpr uint8_t kShared42Rank[8] = {13, 14, 15, 20, 21, 22, 23, 32};
+constexpr Exchange kFinal15[] = {
+    {8, 14, 3}, {10, 11, 3}, {12, 13, 3}, {8, 10, 3}, {9, 12, 3}, {11, 14, 3}, {8, 9, 3},
+    {10, 13, 3}, {11, 12, 3}, {9, 10, 3}, {12, 14, 3}, {10, 11, 3}, {12, 13, 3}, {9, 10, 3},
+    {11, 12, 3}, {13, 14, 3}, {0, 8, 2}, {4, 12, 1}, {4, 8, 2}, {2, 10, 2}, {6, 14, 1},
+    {6, 10, 1}, {6, 8, 2}, {1, 9, 2}, {5, 13, 1}, {5, 9, 2}, {3, 11, 2}, {7, 11, 1}, {7, 9, 1},
+    {7, 8, 1}
+};
+constexpr int32_t kFinal15Output = 7;
+
 template <typename V>
 NYRA_ALWAYS_INLINE void Exchange3(V& a, V& b)
 {
@@ -418,6 +467,117 @@ NYRA_TARGET_AVX512 void Median7RowAvx512(const PaddedWindow& win, int32_t w, uin
                                          uint16_t* const* sorted)
 {
     Median7RowBody<Lanes32>(win, w, out, sorted);
+}
+
+// Every padded column of rows[0..5] sorted (as SortColumns7).
+template <typename V>
+NYRA_ALWAYS_INLINE void SortColumns6(const uint16_t* const* rows, int32_t pw, uint16_t* const* sorted)
+{
+    constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
+    for (int32_t x0 = 0; x0 < pw; x0 += lanes) {
+        const int32_t x = std::min(x0, pw - lanes);
+        V v[6];
+        for (int32_t r = 0; r < 6; r++)
+            memcpy(&v[r], rows[r] + x, sizeof(V));
+        RunNetwork<V, kSort6>(v, std::make_index_sequence<sizeof(kSort6) / sizeof(Exchange)>());
+        for (int32_t r = 0; r < 6; r++)
+            memcpy(sorted[r] + x, &v[r], sizeof(V));
+    }
+}
+
+// pairs[k][x] = rank k of the twelve values of sorted columns x and x + 1, for x below pw - 1.
+template <typename V>
+NYRA_ALWAYS_INLINE void MergeColumnPairs6(uint16_t* const* sorted, int32_t pw, uint16_t* const* pairs)
+{
+    constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
+    for (int32_t x0 = 0; x0 < pw - 1; x0 += lanes) {
+        const int32_t x = std::min(x0, pw - 1 - lanes);
+        V v[12];
+        for (int32_t r = 0; r < 6; r++) {
+            memcpy(&v[r], sorted[r] + x, sizeof(V));
+            memcpy(&v[6 + r], sorted[r] + x + 1, sizeof(V));
+        }
+        RunNetwork<V, kMerge6>(v, std::make_index_sequence<sizeof(kMerge6) / sizeof(Exchange)>());
+        for (int32_t k = 0; k < 12; k++)
+            memcpy(pairs[k] + x, &v[kMerge6Rank[k]], sizeof(V));
+    }
+}
+
+// The medians of two vertically neighbouring windows whose columns start at x0: top adds the
+// row above the shared six, bottom the row below.
+template <typename V>
+NYRA_ALWAYS_INLINE void Median49PairVector(uint16_t* const* sorted, uint16_t* const* pairs,
+                                           const uint16_t* top, const uint16_t* bottom,
+                                           int32_t x0, uint16_t* outTop, uint16_t* outBottom)
+{
+    V w[42];
+    for (int32_t b = 0; b < 3; b++)
+        for (int32_t r = 0; r < 12; r++)
+            memcpy(&w[b * 12 + r], pairs[r] + x0 + 2 * b, sizeof(V));
+    for (int32_t r = 0; r < 6; r++)
+        memcpy(&w[36 + r], sorted[r] + x0 + 6, sizeof(V));
+    RunNetwork<V, kShared42>(w, std::make_index_sequence<sizeof(kShared42) / sizeof(Exchange)>());
+    V f[15];
+    for (int32_t i = 0; i < 8; i++)
+        f[i] = w[kShared42Rank[i]];
+    for (int32_t j = 0; j < 7; j++)
+        memcpy(&f[8 + j], top + x0 + j, sizeof(V));
+    RunNetwork<V, kFinal15>(f, std::make_index_sequence<sizeof(kFinal15) / sizeof(Exchange)>());
+    memcpy(outTop, &f[kFinal15Output], sizeof(V));
+    for (int32_t i = 0; i < 8; i++)
+        f[i] = w[kShared42Rank[i]];
+    for (int32_t j = 0; j < 7; j++)
+        memcpy(&f[8 + j], bottom + x0 + j, sizeof(V));
+    RunNetwork<V, kFinal15>(f, std::make_index_sequence<sizeof(kFinal15) / sizeof(Exchange)>());
+    memcpy(outBottom, &f[kFinal15Output], sizeof(V));
+}
+
+// Two 7 x 7 rows from win.rows[0 .. 7] (w at least one vector wide), in strips as
+// Median7RowBody. sorted: 6 rows of sorted columns, then 12 of merged pairs.
+template <typename V>
+NYRA_ALWAYS_INLINE void Median7PairBody(const PaddedWindow& win, int32_t w, uint16_t* outTop,
+                                        uint16_t* outBottom, uint16_t* const* sorted)
+{
+    constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
+    for (int32_t s0 = 0; s0 < w; s0 += kStrip7) {
+        int32_t len = std::min(kStrip7, w - s0);
+        if (len < lanes) {
+            s0 = w - lanes;
+            len = lanes;
+        }
+        const uint16_t* rows[6];
+        for (int32_t r = 0; r < 6; r++)
+            rows[r] = win.rows[1 + r] + s0;
+        const uint16_t* top = win.rows[0] + s0;
+        const uint16_t* bottom = win.rows[7] + s0;
+        SortColumns6<V>(rows, len + 6, sorted);
+        MergeColumnPairs6<V>(sorted, len + 6, sorted + 6);
+        int32_t x0 = 0;
+        for (; x0 + lanes <= len; x0 += lanes)
+            Median49PairVector<V>(sorted, sorted + 6, top, bottom, x0, outTop + s0 + x0,
+                                  outBottom + s0 + x0);
+        if (x0 < len)
+            Median49PairVector<V>(sorted, sorted + 6, top, bottom, len - lanes,
+                                  outTop + s0 + (len - lanes), outBottom + s0 + (len - lanes));
+    }
+}
+
+void Median7PairBase(const PaddedWindow& win, int32_t w, uint16_t* outTop, uint16_t* outBottom,
+                     uint16_t* const* sorted)
+{
+    Median7PairBody<Lanes8>(win, w, outTop, outBottom, sorted);
+}
+
+NYRA_TARGET_AVX2 void Median7PairAvx2(const PaddedWindow& win, int32_t w, uint16_t* outTop,
+                                      uint16_t* outBottom, uint16_t* const* sorted)
+{
+    Median7PairBody<Lanes16>(win, w, outTop, outBottom, sorted);
+}
+
+NYRA_TARGET_AVX512 void Median7PairAvx512(const PaddedWindow& win, int32_t w, uint16_t* outTop,
+                                          uint16_t* outBottom, uint16_t* const* sorted)
+{
+    Median7PairBody<Lanes32>(win, w, outTop, outBottom, sorted);
 }
 
 // Pixels per vector of the median paths at a SIMD level.
@@ -653,6 +813,24 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
                                                 r * kSortedRowBytes / 2);
     win.Start(band);
     for (int32_t y = band.y0; y < band.y1;) {
+        if (network7 && y + 1 < band.y1) {
+            win.Fill(band, y + 1 + win.h);  // the spare slot
+            win.Point(y, n + 1);
+            uint16_t* out = band.OutRow(y);
+            if (job.simd == 2)
+                Median7PairAvx512(win, w, out, second, sorted);
+            else if (job.simd == 1)
+                Median7PairAvx2(win, w, out, second, sorted);
+            else
+                Median7PairBase(win, w, out, second, sorted);
+            band.RowDone(y);
+            memcpy(band.OutRow(y + 1), second, (size_t)w * sizeof(uint16_t));
+            band.RowDone(y + 1);
+            if (y + 2 < band.y1)
+                win.Fill(band, y + 2 + win.h);  // replaces row y - h
+            y += 2;
+            continue;
+        }
         if (network7) {
             win.Point(y, n);
             uint16_t* out = band.OutRow(y);
