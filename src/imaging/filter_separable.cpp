@@ -148,8 +148,9 @@ struct PixelLanes {
 
 template <typename VD>
 NYRA_ALWAYS_INLINE void LoadPixels(const uint16_t* a, VD* v);
+// Two vectors of pixel pairs: one widening load per pixel row for both.
 template <typename VD>
-NYRA_ALWAYS_INLINE void LoadPixelPair(const uint16_t* a, const uint16_t* b, VD* v);
+NYRA_ALWAYS_INLINE void LoadPixelPairs(const uint16_t* a, const uint16_t* b, VD* lo, VD* hi);
 
 #if NYRA_HAVE_AVX2_PATH
 // (GCC's generic conversions go through 128-bit pieces; the instructions take whole vectors.
@@ -162,12 +163,14 @@ NYRA_TARGET_AVX2 inline void LoadPixels(const uint16_t* a, Double4* v)
 }
 
 template <>
-NYRA_TARGET_AVX2 inline void LoadPixelPair(const uint16_t* a, const uint16_t* b, Double4* v)
+NYRA_TARGET_AVX2 inline void LoadPixelPairs(const uint16_t* a, const uint16_t* b, Double4* lo,
+                                            Double4* hi)
 {
-    const __m128i i = _mm_add_epi32(
-        _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a))),
-        _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b))));
-    *v = (Double4)_mm256_cvtepi32_pd(i);
+    const __m256i i = _mm256_add_epi32(
+        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b))));
+    *lo = (Double4)_mm256_cvtepi32_pd(_mm256_castsi256_si128(i));
+    *hi = (Double4)_mm256_cvtepi32_pd(_mm256_extracti128_si256(i, 1));
 }
 
 template <>
@@ -178,12 +181,14 @@ NYRA_TARGET_AVX512 inline void LoadPixels(const uint16_t* a, Double8* v)
 }
 
 template <>
-NYRA_TARGET_AVX512 inline void LoadPixelPair(const uint16_t* a, const uint16_t* b, Double8* v)
+NYRA_TARGET_AVX512 inline void LoadPixelPairs(const uint16_t* a, const uint16_t* b, Double8* lo,
+                                              Double8* hi)
 {
-    const __m256i i = _mm256_add_epi32(
-        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
-        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b))));
-    *v = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, i);
+    const __m512i i = _mm512_add_epi32(
+        _mm512_maskz_cvtepu16_epi32(0xFFFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a))),
+        _mm512_maskz_cvtepu16_epi32(0xFFFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b))));
+    *lo = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, _mm512_maskz_extracti64x4_epi64(0xFF, i, 0));
+    *hi = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, _mm512_maskz_extracti64x4_epi64(0xFF, i, 1));
 }
 #endif
 
@@ -201,18 +206,21 @@ NYRA_ALWAYS_INLINE void AcrossPixels(const SeparableJob& j, const uint16_t* line
         const uint16_t* p = line + x0;
         VD acc[K];
         if (j.pairs && h > 0) {
+            static_assert(K % 2 == 0, "pairs of vectors");
             const VD c0 = wt[0] - VD{};
-            for (int k = 0; k < K; k++) {
-                VD v;
-                LoadPixelPair(p + k * kLanes, p + n - 1 + k * kLanes, &v);
-                acc[k] = c0 * v;
+            for (int k = 0; k < K; k += 2) {
+                VD lo, hi;
+                LoadPixelPairs(p + k * kLanes, p + n - 1 + k * kLanes, &lo, &hi);
+                acc[k] = c0 * lo;
+                acc[k + 1] = c0 * hi;
             }
             for (int32_t t = 1; t < h; t++) {
                 const VD c = wt[t] - VD{};
-                for (int k = 0; k < K; k++) {
-                    VD v;
-                    LoadPixelPair(p + t + k * kLanes, p + n - 1 - t + k * kLanes, &v);
-                    acc[k] += c * v;
+                for (int k = 0; k < K; k += 2) {
+                    VD lo, hi;
+                    LoadPixelPairs(p + t + k * kLanes, p + n - 1 - t + k * kLanes, &lo, &hi);
+                    acc[k] += c * lo;
+                    acc[k + 1] += c * hi;
                 }
             }
             const VD c = wt[h] - VD{};
