@@ -22,6 +22,10 @@
 #include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
 
+#if NYRA_HAVE_AVX2_PATH
+#include <immintrin.h>
+#endif
+
 NYRA_VECTORIZE_LOOPS
 
 namespace {
@@ -713,11 +717,55 @@ void HistogramRow(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* f
     AddRows(win, 0, n, w - 1, fine, -1);
 }
 
+// The median moves little from one pixel to the next. With AVX-512 the 32 counts around the
+// last median (histograms a + b) are added up in one register, and the new median is read off
+// their running sums without a walk; false (the walk runs instead) when it lies further away.
+#if NYRA_HAVE_AVX2_PATH
+NYRA_TARGET_AVX512 bool NearMedian(const uint16_t* a, const uint16_t* b, int32_t k, int32_t& med,
+                                   int32_t& less)
+{
+    if (med < 16 || med > 65536 - 16)
+        return false;
+    const __m512i counts = _mm512_add_epi16(_mm512_loadu_si512(a + med - 16),
+                                            _mm512_loadu_si512(b + med - 16));
+    alignas(64) static const uint16_t kLane[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                                   11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                                   22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
+    const __m512i lane = _mm512_load_si512(kLane);
+    __m512i upTo = counts;  // upTo[j]: the counts of lanes 0 .. j
+    for (int32_t step = 1; step < 32; step *= 2) {
+        const __m512i from = _mm512_sub_epi16(lane, _mm512_set1_epi16((short)step));
+        upTo = _mm512_add_epi16(
+            upTo, _mm512_maskz_permutexvar_epi16((__mmask32)(~0u << step), from, upTo));
+    }
+    const __m512i before = _mm512_sub_epi16(upTo, counts);  // lanes 0 .. j - 1
+    alignas(64) uint16_t sums[64];
+    _mm512_store_si512(sums, upTo);
+    _mm512_store_si512(sums + 32, before);
+    const int32_t lessLow = less - sums[15];  // window values below med - 16
+    if (lessLow > k || lessLow + sums[31] <= k)
+        return false;
+    // Lane j is value med - 16 + j, with lessLow + before[j] values below it.
+    const __mmask32 atMost = _mm512_cmple_epu16_mask(before, _mm512_set1_epi16((short)(k - lessLow)));
+    const int32_t j = __builtin_popcount(atMost) - 1;
+    med = med - 16 + j;
+    less = lessLow + sums[32 + j];
+    return true;
+}
+#else
+inline bool NearMedian(const uint16_t*, const uint16_t*, int32_t, int32_t&, int32_t&)
+{
+    return false;  // the pair body asks only on the AVX-512 path, which this build has not
+}
+#endif
+
 // Two output rows y and y + 1 (win.rows[0 .. n]): their windows share n - 1 input rows, kept
 // in one histogram, so a column step costs n + 1 counter pairs for two pixels instead of 2n.
 // The rows only one window holds have small histograms of their own.
-void HistogramRowPair(const PaddedWindow& win, int32_t w, uint16_t* outA, uint16_t* outB,
-                      uint16_t* shared, uint16_t* top, uint16_t* bottom)
+template <bool kNear>
+NYRA_ALWAYS_INLINE void HistogramRowPairBody(const PaddedWindow& win, int32_t w, uint16_t* outA,
+                                             uint16_t* outB, uint16_t* shared, uint16_t* top,
+                                             uint16_t* bottom)
 {
     const int32_t n = win.n;
     const int32_t k = n * n / 2;
@@ -737,12 +785,21 @@ void HistogramRowPair(const PaddedWindow& win, int32_t w, uint16_t* outA, uint16
             lessA += enteredA - leftA;
             lessB += enteredB - leftB;
         }
-        medA = WalkToMedian(
-            medA, lessA, k, [=](int32_t v) { return (int32_t)shared[v] + top[v]; },
-            [=](int32_t b) { return BlockCount(shared, b) + BlockCount(top, b); });
-        medB = WalkToMedian(
-            medB, lessB, k, [=](int32_t v) { return (int32_t)shared[v] + bottom[v]; },
-            [=](int32_t b) { return BlockCount(shared, b) + BlockCount(bottom, b); });
+        bool nearA = false, nearB = false;
+        if constexpr (kNear) {
+            nearA = NearMedian(shared, top, k, medA, lessA);
+            nearB = NearMedian(shared, bottom, k, medB, lessB);
+        }
+        if (!nearA) {
+            medA = WalkToMedian(
+                medA, lessA, k, [=](int32_t v) { return (int32_t)shared[v] + top[v]; },
+                [=](int32_t b) { return BlockCount(shared, b) + BlockCount(top, b); });
+        }
+        if (!nearB) {
+            medB = WalkToMedian(
+                medB, lessB, k, [=](int32_t v) { return (int32_t)shared[v] + bottom[v]; },
+                [=](int32_t b) { return BlockCount(shared, b) + BlockCount(bottom, b); });
+        }
         outA[x] = (uint16_t)medA;
         outB[x] = (uint16_t)medB;
     }
@@ -750,6 +807,21 @@ void HistogramRowPair(const PaddedWindow& win, int32_t w, uint16_t* outA, uint16
     AddRows(win, 0, 1, w - 1, top, -1);
     AddRows(win, n, n + 1, w - 1, bottom, -1);
 }
+
+void HistogramRowPair(const PaddedWindow& win, int32_t w, uint16_t* outA, uint16_t* outB,
+                      uint16_t* shared, uint16_t* top, uint16_t* bottom)
+{
+    HistogramRowPairBody<false>(win, w, outA, outB, shared, top, bottom);
+}
+
+#if NYRA_HAVE_AVX2_PATH
+NYRA_TARGET_AVX512 void HistogramRowPairAvx512(const PaddedWindow& win, int32_t w, uint16_t* outA,
+                                               uint16_t* outB, uint16_t* shared, uint16_t* top,
+                                               uint16_t* bottom)
+{
+    HistogramRowPairBody<true>(win, w, outA, outB, shared, top, bottom);
+}
+#endif
 
 // ---- bands ------------------------------------------------------------------------------
 
@@ -849,7 +921,12 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
         if (n > 5 && y + 1 < band.y1) {
             win.Fill(band, y + 1 + win.h);  // the spare slot
             win.Point(y, n + 1);
-            HistogramRowPair(win, w, band.OutRow(y), second, fine, top, bottom);
+#if NYRA_HAVE_AVX2_PATH
+            if (job.simd == 2)
+                HistogramRowPairAvx512(win, w, band.OutRow(y), second, fine, top, bottom);
+            else
+#endif
+                HistogramRowPair(win, w, band.OutRow(y), second, fine, top, bottom);
             // Row y + 1's place in the band's ring is free only once row y is done.
             band.RowDone(y);
             memcpy(band.OutRow(y + 1), second, (size_t)w * sizeof(uint16_t));
