@@ -296,8 +296,10 @@ NYRA_TARGET_AVX512 inline void ToDoubles(const Int16& s, Double8* lo, Double8* h
 #endif
 
 // K vectors of output pixels from column base[0] on: integer class sums, integer group sums,
-// then per group one product added to the running double sum, in group order.
-template <typename VI, typename VD, int K>
+// then per group one product added to the running double sum, in group order. Integer sums do
+// not depend on their order, so with AVX-512 (registers to spare) a class of multiple 1 adds
+// straight into its group's sum.
+template <typename VI, typename VD, int K, bool kOnesDirect = sizeof(VI) == 64>
 NYRA_ALWAYS_INLINE void RadialBlock(const RadialPlan& p, const int32_t* base, double* out)
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VI) / sizeof(int32_t));
@@ -310,10 +312,22 @@ NYRA_ALWAYS_INLINE void RadialBlock(const RadialPlan& p, const int32_t* base, do
         for (int k = 0; k < K; k++)
             s[k] = VI{};
         for (const int32_t classEnd = p.groupClassEnd[g]; c < classEnd; c++) {
+            const int32_t termEnd = p.classTermEnd[c];
+            if (kOnesDirect && p.classMultiple[c] == 1) {
+                for (; t < termEnd; t++) {
+                    const char* q = reinterpret_cast<const char*>(base) + p.termOffset[t];
+                    for (int k = 0; k < K; k++) {
+                        VI v;
+                        memcpy(&v, q + k * sizeof(VI), sizeof(VI));
+                        s[k] += v;
+                    }
+                }
+                continue;
+            }
             VI cs[K];
             for (int k = 0; k < K; k++)
                 cs[k] = VI{};
-            for (const int32_t termEnd = p.classTermEnd[c]; t < termEnd; t++) {
+            for (; t < termEnd; t++) {
                 const char* q = reinterpret_cast<const char*>(base) + p.termOffset[t];
                 for (int k = 0; k < K; k++) {
                     VI v;
