@@ -61,9 +61,9 @@ void* AlignedBlock(size_t bytes, void** base)
 
 bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
                     int32_t halo, int32_t minRowsPerBand, size_t scratchBytes,
-                    FilterBandBody body, void* context)
+                    FilterBandBody body, void* context, int32_t rowsAhead)
 {
-    if (!src || !dst || width <= 0 || height <= 0 || halo < 0)
+    if (!src || !dst || width <= 0 || height <= 0 || halo < 0 || rowsAhead < 1)
         return false;
     int32_t count = std::min(FilterThreadCount(), kMaxBands);
     count = std::max(1, std::min(count, height / std::max(1, minRowsPerBand)));
@@ -89,7 +89,7 @@ bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t h
             band.topFirst_ = std::max(0, band.y0 - halo);
             topRows = (size_t)(band.y0 - band.topFirst_);
             bottomRows = (size_t)(std::min(height, band.y1 + halo) - band.y1);
-            ringRows = (size_t)halo + 1;
+            ringRows = (size_t)halo + (size_t)rowsAhead;
         }
         size_t scratch = (scratchBytes + 63) & ~(size_t)63;
         size_t rows = topRows + bottomRows + ringRows;

@@ -25,7 +25,8 @@ public:
             return bottom_ + (size_t)(r - y1) * width;
         return src_ + (size_t)r * width;
     }
-    // Where output row y goes; call RowDone(y) when it is complete, rows in order.
+    // Where output row y goes; call RowDone(y) when it is complete, rows in order. Once the
+    // rows before y are done, rows y .. y + rowsAhead - 1 (RunFilterBands) may all be written.
     uint16_t* OutRow(int32_t y) const
     {
         return ring_ ? ring_ + (size_t)(y % ringRows_) * width : dst_ + (size_t)y * width;
@@ -35,7 +36,7 @@ public:
 
 private:
     friend bool RunFilterBands(const uint16_t*, uint16_t*, int32_t, int32_t, int32_t, int32_t,
-                               size_t, void (*)(void*, FilterBand&, uint8_t*), void*);
+                               size_t, void (*)(void*, FilterBand&, uint8_t*), void*, int32_t);
     const uint16_t* src_ = nullptr;
     uint16_t* dst_ = nullptr;
     uint16_t* top_ = nullptr;     // copies of rows topFirst_ .. y0 - 1
@@ -51,7 +52,8 @@ typedef void (*FilterBandBody)(void* context, FilterBand& band, uint8_t* scratch
 // Runs body over row bands of the W x H image, on up to FilterThreadCount() threads. Output
 // goes to dst, which may be src itself (then the rows are written back as described above).
 // Every band gets `scratchBytes` of 64-byte aligned working memory. All memory is obtained
-// before any row is written: false means nothing was obtained and dst is untouched.
+// before any row is written: false means nothing was obtained and dst is untouched. A body
+// that finishes rowsAhead rows at a time gets a ring of halo + rowsAhead rows.
 bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
                     int32_t halo, int32_t minRowsPerBand, size_t scratchBytes,
-                    FilterBandBody body, void* context);
+                    FilterBandBody body, void* context, int32_t rowsAhead = 1);

@@ -63,7 +63,7 @@ Layout LayoutFor(int32_t n, int32_t width)
     l.line = 0;
     l.across = Align64(((size_t)width + 2 * (size_t)(n / 2) + kSlack) * sizeof(double));
     l.down = l.across + (size_t)(n + kDownRows) * row;
-    l.smooth = l.down + std::max(2 * row, Align64((size_t)kDownRows * width * sizeof(uint16_t)));
+    l.smooth = l.down + 2 * row;
     l.total = l.smooth + Align64(kSmoothSlots * ((size_t)width + 2) * sizeof(uint16_t));
     return l;
 }
@@ -539,10 +539,8 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
 
     if (!j.laplace) {
         int32_t y = band.y0;
-        // Whole sweeps of kDownRows rows where every row they read lies inside the image.
-        uint16_t* rounded[kDownRows];
-        for (int32_t i = 0; i < kDownRows; i++)
-            rounded[i] = reinterpret_cast<uint16_t*>(b.sums) + (size_t)i * b.w;
+        // Whole sweeps of kDownRows rows where every row they read lies inside the image; the
+        // band's ring holds them all (Run asks for it).
         for (; y + kDownRows <= band.y1; y += kDownRows) {
             if (y - b.h < 0 || y + kDownRows - 1 + b.h >= b.height) {
                 for (int32_t i = 0; i < kDownRows; i++) {
@@ -554,12 +552,12 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
             const double* rows[kLargestFilterMask + kDownRows];
             for (int32_t k = 0; k < b.n + kDownRows - 1; k++)
                 rows[k] = AcrossRow<VD, K>(j, b, band, y - b.h + k);
-            DownRows<VD, K>(j, rows, b.w, rounded);
-            // A row's place in the band's output ring is free once the row before is done.
-            for (int32_t i = 0; i < kDownRows; i++) {
-                memcpy(band.OutRow(y + i), rounded[i], (size_t)b.w * sizeof(uint16_t));
+            uint16_t* out[kDownRows];
+            for (int32_t i = 0; i < kDownRows; i++)
+                out[i] = band.OutRow(y + i);
+            DownRows<VD, K>(j, rows, b.w, out);
+            for (int32_t i = 0; i < kDownRows; i++)
                 band.RowDone(y + i);
-            }
         }
         for (; y < band.y1; y++) {
             SmoothInto<VD, K>(j, b, band, y, band.OutRow(y));
@@ -620,7 +618,8 @@ bool Run(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int3
     if (!src || !dst || width <= 0 || height <= 0 || job.n < 0 || job.n > kLargestFilterMask)
         return false;
     return RunFilterBands(src, dst, width, height, halo, 32, LayoutFor(job.n, width).total,
-                          SeparableBand, const_cast<SeparableJob*>(&job));
+                          SeparableBand, const_cast<SeparableJob*>(&job),
+                          job.laplace ? 1 : kDownRows);
 }
 
 }  // namespace
