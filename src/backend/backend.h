@@ -3,9 +3,9 @@
 #pragma once
 #include "backend/backend_loader.h"
 #include "backend/backend_state.h"
-#include "backend/fault_guard.h"
-#include "backend/vendor_api.h"
-#include "backend/vendor_release.h"
 #include "backend/capture16.h"
+#include "backend/fault_guard.h"
 #include "backend/sensor_identify.h"
 #include "backend/sensor_select.h"
+#include "backend/vendor_api.h"
+#include "backend/vendor_release.h"

@@ -96,11 +96,11 @@ bool BindVendorApi()
         SetBackendError("no backend loaded");
         return false;
     }
-#define NYRA_BIND_REQUIRED(name, result, params)                    \
-    Vendor.name = ResolveAs<name##_fn>(module, #name);              \
-    if (!Vendor.name) {                                             \
-        SetBackendError("missing export %s", #name);                \
-        return false;                                               \
+#define NYRA_BIND_REQUIRED(name, result, params)       \
+    Vendor.name = ResolveAs<name##_fn>(module, #name); \
+    if (!Vendor.name) {                                \
+        SetBackendError("missing export %s", #name);   \
+        return false;                                  \
     }
     NYRA_VENDOR_REQUIRED(NYRA_BIND_REQUIRED)
 #undef NYRA_BIND_REQUIRED
@@ -108,9 +108,9 @@ bool BindVendorApi()
     NYRA_VENDOR_OPTIONAL(NYRA_BIND_OPTIONAL)
 #undef NYRA_BIND_OPTIONAL
     bool pair = true;
-#define NYRA_BIND_IMAGE(name)                                        \
-    Vendor.name##_Sms = ResolveAs<XrayReadSms_fn>(module, #name);    \
-    Vendor.name##_Io = ResolveAs<XrayReadIo_fn>(module, #name);      \
+#define NYRA_BIND_IMAGE(name)                                     \
+    Vendor.name##_Sms = ResolveAs<XrayReadSms_fn>(module, #name); \
+    Vendor.name##_Io = ResolveAs<XrayReadIo_fn>(module, #name);   \
     pair = pair && Vendor.name##_Sms;
     NYRA_VENDOR_IMAGE(NYRA_BIND_IMAGE)
 #undef NYRA_BIND_IMAGE
@@ -126,10 +126,9 @@ bool LoadBackendDir(const wchar_t* dir, BackendKind kind)
     if (!dir || !dir[0])
         return false;
     const char* library = kind == BackendSms ? "SMS_API.dll" : "IO_API.dll";
-    bool present = kind == BackendSms
-                       ? HasFile(dir, "SMS_API.dll") && HasFile(dir, "CMOS_OPTION.dll")
-                             && HasMatchingFile(dir, "CMOSMemory_*.bin")
-                       : HasFile(dir, "IO_API.dll") && HasFile(dir, "CMOS_USB.dll");
+    bool present = kind == BackendSms ? HasFile(dir, "SMS_API.dll") && HasFile(dir, "CMOS_OPTION.dll")
+                                            && HasMatchingFile(dir, "CMOSMemory_*.bin")
+                                      : HasFile(dir, "IO_API.dll") && HasFile(dir, "CMOS_USB.dll");
     if (!present)
         return false;
 

@@ -50,8 +50,7 @@ int32_t GuardedVendorCall(VendorTimerCall_fn entry, VendorHandle device, uint32_
     return entry ? entry(device, ms) : -1;
 }
 
-bool SafeCloseDevice(VendorHandle device, VendorHandleCall_fn first, VendorHandleCall_fn second,
-                     uint32_t)
+bool SafeCloseDevice(VendorHandle device, VendorHandleCall_fn first, VendorHandleCall_fn second, uint32_t)
 {
     if (device && first)
         first(device);

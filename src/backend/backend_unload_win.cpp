@@ -21,9 +21,10 @@ void ReleaseBackendAtUnload()
     int32_t reloadPending = SdkReloadPending.load();
     if (stuck > 0 || reloadPending) {
         if (BackendModule || BackendDevice.load())
-            LogTrace("   unload: vendor library not called (%ld worker(s) stuck in it, reload pending=%ld) -> "
-                     "sensor and library left to process teardown",
-                     (long)stuck, (long)reloadPending);
+            LogTrace(
+                "   unload: vendor library not called (%ld worker(s) stuck in it, reload pending=%ld) -> "
+                "sensor and library left to process teardown",
+                (long)stuck, (long)reloadPending);
         return;
     }
     VendorHandle device = BackendDevice.exchange(0);

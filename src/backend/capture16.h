@@ -6,17 +6,17 @@
 
 // What Capture16 returns. pixels is owned by the caller: release it with FreeCaptureResult.
 struct CaptureResult {
-    uint8_t ok;           // a frame was read
-    int32_t status;       // the library's status of the read (0 = success)
+    uint8_t ok;      // a frame was read
+    int32_t status;  // the library's status of the read (0 = success)
     int32_t width;
     int32_t height;
-    int32_t bits;         // always 16
-    int32_t count;        // width x height
-    uint16_t* pixels;     // count values, row-major; null unless ok
+    int32_t bits;      // always 16
+    int32_t count;     // width x height
+    uint16_t* pixels;  // count values, row-major; null unless ok
     uint32_t minimum;
     uint32_t maximum;
-    uint32_t mean;        // sum / count, truncated
-    char error[256];      // reason when ok is 0
+    uint32_t mean;    // sum / count, truncated
+    char error[256];  // reason when ok is 0
 };
 
 constexpr uint64_t kMinCaptureCapacity = 8871220;  // bytes the library is always given

@@ -11,8 +11,8 @@
 #include <cstdint>
 
 struct GuardFault {
-    uint32_t code;     // exception code, e.g. 0xC0000005 for an access violation
-    void* address;     // instruction address of the fault
+    uint32_t code;  // exception code, e.g. 0xC0000005 for an access violation
+    void* address;  // instruction address of the fault
 };
 
 typedef void (*GuardedFn)(void* arg);

@@ -22,9 +22,9 @@
 
 bool GuardPassesThrough(uint32_t code)
 {
-    return code == 0x40010006u     // DBG_PRINTEXCEPTION_C (OutputDebugStringA)
-           || code == 0x4001000Au  // DBG_PRINTEXCEPTION_WIDE_C
-           || code == 0x406D1388u; // thread name set through the debugger protocol
+    return code == 0x40010006u      // DBG_PRINTEXCEPTION_C (OutputDebugStringA)
+           || code == 0x4001000Au   // DBG_PRINTEXCEPTION_WIDE_C
+           || code == 0x406D1388u;  // thread name set through the debugger protocol
 }
 
 // The thread's vendor fault code lives in a system TLS slot as a plain value: a compiler
@@ -175,40 +175,38 @@ extern "C" EXCEPTION_DISPOSITION NyraGuardHandler(EXCEPTION_RECORD* record, void
     out->address = record->ExceptionAddress;
     // Unwinds every frame between the fault and the trampoline, then resumes at the recovery
     // label with the trampoline's own stack pointer. Does not return.
-    RtlUnwindEx(establisher, (void*)&NyraGuardRecover, record, nullptr, context,
-                dispatcher->HistoryTable);
+    RtlUnwindEx(establisher, (void*)&NyraGuardRecover, record, nullptr, context, dispatcher->HistoryTable);
     return ExceptionContinueSearch;
 }
 
 // int NyraGuardTrampoline(fn, arg, fault): 1 after fn returned, 0 after a contained fault.
-__asm__(
-    ".text\n"
-    ".p2align 4\n"
-    ".globl NyraGuardTrampoline\n"
-    ".def NyraGuardTrampoline; .scl 2; .type 32; .endef\n"
-    ".seh_proc NyraGuardTrampoline\n"
-    "NyraGuardTrampoline:\n"
-    "    pushq %rbp\n"
-    "    .seh_pushreg %rbp\n"
-    "    subq $48, %rsp\n"
-    "    .seh_stackalloc 48\n"
-    "    .seh_endprologue\n"
-    "    .seh_handler NyraGuardHandler, @except\n"
-    "    movq %r8, 40(%rsp)\n"
-    "    movq %rcx, %rax\n"
-    "    movq %rdx, %rcx\n"
-    "    callq *%rax\n"
-    "    nop\n"
-    "    movl $1, %eax\n"
-    "    jmp 1f\n"
-    ".globl NyraGuardRecover\n"
-    "NyraGuardRecover:\n"
-    "    xorl %eax, %eax\n"
-    "1:\n"
-    "    addq $48, %rsp\n"
-    "    popq %rbp\n"
-    "    retq\n"
-    ".seh_endproc\n");
+__asm__(".text\n"
+        ".p2align 4\n"
+        ".globl NyraGuardTrampoline\n"
+        ".def NyraGuardTrampoline; .scl 2; .type 32; .endef\n"
+        ".seh_proc NyraGuardTrampoline\n"
+        "NyraGuardTrampoline:\n"
+        "    pushq %rbp\n"
+        "    .seh_pushreg %rbp\n"
+        "    subq $48, %rsp\n"
+        "    .seh_stackalloc 48\n"
+        "    .seh_endprologue\n"
+        "    .seh_handler NyraGuardHandler, @except\n"
+        "    movq %r8, 40(%rsp)\n"
+        "    movq %rcx, %rax\n"
+        "    movq %rdx, %rcx\n"
+        "    callq *%rax\n"
+        "    nop\n"
+        "    movl $1, %eax\n"
+        "    jmp 1f\n"
+        ".globl NyraGuardRecover\n"
+        "NyraGuardRecover:\n"
+        "    xorl %eax, %eax\n"
+        "1:\n"
+        "    addq $48, %rsp\n"
+        "    popq %rbp\n"
+        "    retq\n"
+        ".seh_endproc\n");
 
 bool GuardedCall(GuardedFn fn, void* arg, GuardFault* fault)
 {

@@ -90,8 +90,8 @@ void FillSlotFromSerial(SensorSlot* slot, const char* serial, uint8_t firmware, 
         slot->lot = (uint16_t)(HexValue(slot->serial + 2, length - 2) & 0xFFFF);
     }
     slot->variant = VariantFor(slot->type, slot->firmware);
-    FormatText(slot->description, sizeof slot->description, "isolated slot%d OK serial=%s fw=0x%02X",
-               index, slot->serial, slot->firmware);
+    FormatText(slot->description, sizeof slot->description, "isolated slot%d OK serial=%s fw=0x%02X", index,
+               slot->serial, slot->firmware);
 }
 
 SensorSlot DetectVariantOn(const VendorApi& api, VendorHandle device, uint16_t productId,
@@ -119,9 +119,9 @@ SensorSlot DetectVariantOn(const VendorApi& api, VendorHandle device, uint16_t p
         uint8_t reply[kSensorInfoReplySize];
         memset(reply, 0, sizeof reply);
         status = -1;
-        if (api.HPK_GetSensorInformation
-            && !CallVendor("HPK_GetSensorInformation",
-                           [&] { status = api.HPK_GetSensorInformation(device, request, reply); }))
+        if (api.HPK_GetSensorInformation && !CallVendor("HPK_GetSensorInformation", [&] {
+                status = api.HPK_GetSensorInformation(device, request, reply);
+            }))
             break;  // a library that faulted is asked nothing more
         lot = (uint16_t)(reply[16] | (reply[17] << 8));
         type = reply[18];

@@ -132,8 +132,8 @@ int DirectEnumerate(SensorSlot* slots, VendorHandle* handles)
         BackendDevice.store(handle);
         LogTrace("   [trace] slot%d: DetectVariant (HPK_GetSensorInformation)", attempt);
         slots[count] = DetectVariant();
-        LogTrace("   [trace] slot%d: DetectVariant returned serial=%s valid=%d", attempt,
-                 slots[count].serial, slots[count].valid);
+        LogTrace("   [trace] slot%d: DetectVariant returned serial=%s valid=%d", attempt, slots[count].serial,
+                 slots[count].valid);
         ++count;
     }
     BackendDevice.store(0);

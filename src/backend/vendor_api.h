@@ -21,12 +21,12 @@ enum BackendKind : int32_t {
 // The 24-byte parameter block of the image reads (little-endian).
 #pragma pack(push, 1)
 struct CaptureParams {
-    uint8_t mode;               // integration mode code (the model's mode index + 1)
+    uint8_t mode;  // integration mode code (the model's mode index + 1)
     uint8_t zero1[7];
     uint16_t startThreshold;
     uint16_t stopThreshold;
     uint8_t zero2[4];
-    double integrationMs;       // whole milliseconds given by the caller
+    double integrationMs;  // whole milliseconds given by the caller
 };
 #pragma pack(pop)
 static_assert(sizeof(CaptureParams) == 24, "CaptureParams is passed to the vendor library");
@@ -43,23 +43,23 @@ constexpr char kDeviceInterfaceGuid[] = "{08C2213B-121E-4318-A77F-ED6FAB38F426}"
 
 // Entry points in binding order: X(name, result, parameters). Required ones first, then the
 // optional ones (absent = null), then the image reads, which must come as a pair.
-#define NYRA_VENDOR_REQUIRED(X)                                                                 \
-    X(USB_SetVid, int32_t, (uint32_t vendorId, const char* interfaceGuid))                      \
-    X(USB_OpenDevice, VendorHandle, (uint32_t productId))                                       \
-    X(USB_OpenPipe, int32_t, (VendorHandle device))                                             \
-    X(USB_CloseDevice, int32_t, (VendorHandle device))                                          \
-    X(USB_ResumeDevice, int32_t, (VendorHandle device))                                         \
+#define NYRA_VENDOR_REQUIRED(X)                                                                   \
+    X(USB_SetVid, int32_t, (uint32_t vendorId, const char* interfaceGuid))                        \
+    X(USB_OpenDevice, VendorHandle, (uint32_t productId))                                         \
+    X(USB_OpenPipe, int32_t, (VendorHandle device))                                               \
+    X(USB_CloseDevice, int32_t, (VendorHandle device))                                            \
+    X(USB_ResumeDevice, int32_t, (VendorHandle device))                                           \
     X(HPK_GetSensorInformation, int32_t, (VendorHandle device, const void* request, void* reply)) \
     X(HPK_AbortBulkPipe, int32_t, (VendorHandle device))
 
-#define NYRA_VENDOR_OPTIONAL(X)                                                                 \
-    X(USB_SuspendDevice, int32_t, (VendorHandle device))                                        \
+#define NYRA_VENDOR_OPTIONAL(X)                          \
+    X(USB_SuspendDevice, int32_t, (VendorHandle device)) \
     X(USB_SetDefaultSystemSuspendTime, int32_t, (VendorHandle device, uint32_t idleMs))
 
 // The image reads exist in two calling forms that differ only in the width of the capacity
 // passed by reference; each is stored once per form.
-#define NYRA_VENDOR_IMAGE(X)                                                                    \
-    X(HPK_GetXrayImage)                                                                         \
+#define NYRA_VENDOR_IMAGE(X) \
+    X(HPK_GetXrayImage)      \
     X(HPK_GetXrayCorrectionImage)
 
 #define NYRA_VENDOR_TYPEDEF(name, result, params) typedef result(NYRA_STDCALL* name##_fn) params;
@@ -80,7 +80,9 @@ struct VendorApi {
     NYRA_VENDOR_REQUIRED(NYRA_VENDOR_FIELD)
     NYRA_VENDOR_OPTIONAL(NYRA_VENDOR_FIELD)
 #undef NYRA_VENDOR_FIELD
-#define NYRA_VENDOR_IMAGE_FIELD(name) XrayReadSms_fn name##_Sms; XrayReadIo_fn name##_Io;
+#define NYRA_VENDOR_IMAGE_FIELD(name) \
+    XrayReadSms_fn name##_Sms;        \
+    XrayReadIo_fn name##_Io;
     NYRA_VENDOR_IMAGE(NYRA_VENDOR_IMAGE_FIELD)
 #undef NYRA_VENDOR_IMAGE_FIELD
 };

@@ -7,8 +7,8 @@
 #include "backend/fault_guard.h"
 #include "backend/vendor_api.h"
 
-constexpr uint32_t kReleaseWaitMs = 2000;  // abort and close
-constexpr uint32_t kAbortWaitMs = 1500;    // abort only
+constexpr uint32_t kReleaseWaitMs = 2000;    // abort and close
+constexpr uint32_t kAbortWaitMs = 1500;      // abort only
 extern const char kSuspendKillSwitchName[];  // "suspend_unsupported.flag"
 extern const char kSuspendKillSwitchText[];  // its whole content
 

@@ -67,8 +67,9 @@ struct ReleaseRequest {
 HMODULE PinModuleOf(const void* address)
 {
     HMODULE module = nullptr;
-    if (!address || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                        static_cast<LPCWSTR>(address), &module))
+    if (!address
+        || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, static_cast<LPCWSTR>(address),
+                               &module))
         return nullptr;
     if (module == GetModuleHandleW(nullptr)) {
         FreeLibrary(module);
@@ -81,8 +82,8 @@ void GuardedHandleCall(VendorHandleCall_fn entry, VendorHandle device)
 {
     GuardFault fault;
     if (!CallVendorHandleGuarded(entry, device, &fault))
-        LogTrace("!!! vendor release call faulted (SEH 0x%08lX at %p) -> ignored",
-                 (unsigned long)fault.code, fault.address);
+        LogTrace("!!! vendor release call faulted (SEH 0x%08lX at %p) -> ignored", (unsigned long)fault.code,
+                 fault.address);
 }
 
 DWORD WINAPI ReleaseThreadMain(void* arg)
@@ -162,8 +163,7 @@ void WriteSuspendKillSwitch(const wchar_t* dir)
     wchar_t path[MAX_PATH + 32];
     if (!JoinWide(path, sizeof path / sizeof path[0], dir, kSuspendKillSwitchName))
         return;
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD length = (DWORD)(sizeof kSuspendKillSwitchText - 1);
@@ -175,8 +175,8 @@ void WriteSuspendKillSwitch(const wchar_t* dir)
 
 void ApplySuspendTimer(VendorHandle device, bool suspendSwitch, uint32_t suspendMs)
 {
-    if (BackendKindLoaded != BackendSms || !Vendor.USB_SetDefaultSystemSuspendTime
-        || !suspendSwitch || SuspendDisabled.load())
+    if (BackendKindLoaded != BackendSms || !Vendor.USB_SetDefaultSystemSuspendTime || !suspendSwitch
+        || SuspendDisabled.load())
         return;
     LogTrace("   [trace] USB_SetDefaultSystemSuspendTime(h=%p, %ums)", (void*)device, suspendMs);
     if (GuardedVendorCall(Vendor.USB_SetDefaultSystemSuspendTime, device, suspendMs) == -1) {

@@ -9,10 +9,10 @@
 // The host's status callback: (HostSensorId, status code, text or null).
 typedef void(NYRA_STDCALL* StatusCallbackFn)(uint32_t sensorId, uint32_t status, const char* text);
 
-extern void* ModuleInstance;                 // HINSTANCE of NyraPro.SED
-extern void* HostMainWindow;                 // owner of every dialog and message box
+extern void* ModuleInstance;  // HINSTANCE of NyraPro.SED
+extern void* HostMainWindow;  // owner of every dialog and message box
 extern char SedDir[kTextPath];
 extern char DevicesDir[kTextPath];
-extern char PluginDataDir[kTextPath];        // DevicesDir\Nyra, or the default folder
+extern char PluginDataDir[kTextPath];  // DevicesDir\Nyra, or the default folder
 extern StatusCallbackFn StatusCallback;
-extern uint32_t HostSensorId;                // first argument of every status callback
+extern uint32_t HostSensorId;  // first argument of every status callback

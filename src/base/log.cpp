@@ -29,8 +29,8 @@ size_t MakeLogPath(const char* modulePath, char* out, size_t size)
 
 size_t FormatLogLine(char* out, int hour, int minute, int second, int millisecond, const char* text)
 {
-    return FormatText(out, kLogLineSize - 1, "%02d:%02d:%02d.%03d  %s\r\n", hour, minute, second,
-                      millisecond, text ? text : "");
+    return FormatText(out, kLogLineSize - 1, "%02d:%02d:%02d.%03d  %s\r\n", hour, minute, second, millisecond,
+                      text ? text : "");
 }
 
 void LogInit(const char* modulePath)

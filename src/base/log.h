@@ -12,9 +12,9 @@
 constexpr size_t kLogMessageSize = 1024;  // a message is cut after 1022 characters
 constexpr size_t kLogLineSize = 1200;     // a line is cut after 1198 characters
 
-extern char LogPath[kTextPath];              // "<library folder>\NyraSED.log"
-extern std::atomic<uint8_t> LogReady;        // set once at attach
-extern std::atomic<uint8_t> LogGate;         // "Enable logging", sampled at each capture start
+extern char LogPath[kTextPath];        // "<library folder>\NyraSED.log"
+extern std::atomic<uint8_t> LogReady;  // set once at attach
+extern std::atomic<uint8_t> LogGate;   // "Enable logging", sampled at each capture start
 
 // Computes LogPath from the library's own path, prepares the lock and opens the log (LogReady).
 void LogInit(const char* modulePath);

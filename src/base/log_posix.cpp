@@ -25,8 +25,8 @@ void WriteLogLine(const char* text)
     tm local;
     localtime_r(&tv.tv_sec, &local);
     char line[kLogLineSize];
-    size_t length = FormatLogLine(line, local.tm_hour, local.tm_min, local.tm_sec,
-                                  (int)(tv.tv_usec / 1000), text ? text : "");
+    size_t length = FormatLogLine(line, local.tm_hour, local.tm_min, local.tm_sec, (int)(tv.tv_usec / 1000),
+                                  text ? text : "");
     fwrite(line, 1, length, file);
     fclose(file);
 }

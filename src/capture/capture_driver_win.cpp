@@ -11,17 +11,17 @@
 #include <cstring>
 
 #include "backend/backend.h"
+#include "base/host_context.h"
+#include "base/log.h"
 #include "capture/capture_driver.h"
 #include "capture/capture_job.h"
+#include "capture/capture_state.h"
 #include "capture/status_window.h"
 #include "capture/switch_sensor.h"
 #include "capture/synthetic_image.h"
 #include "capture/worker_wait.h"
 #include "imaging/image16.h"
-#include "base/host_context.h"
 #include "settings/active_settings.h"
-#include "capture/capture_state.h"
-#include "base/log.h"
 #include "settings/settings.h"
 
 void NotifyHost(uint32_t status, const char* text)
@@ -55,9 +55,11 @@ static void* CancelEnding()
     if (UserTerminated.load() && !CaptureErrorText[0])
         SetCaptureError("The user cancelled the operation.");
     else if (TimedOut.load() && !CaptureErrorText[0])
-        SetCaptureError("The sensor timed out waiting for an X-ray exposure.  Please arm the sensor and expose again.");
-    LogTrace("   -> CANCEL (sensor present but capture failed/cancelled/timed out; userTerm=%ld timedOut=%ld)",
-             (long)UserTerminated.load(), (long)TimedOut.load());
+        SetCaptureError(
+            "The sensor timed out waiting for an X-ray exposure.  Please arm the sensor and expose again.");
+    LogTrace(
+        "   -> CANCEL (sensor present but capture failed/cancelled/timed out; userTerm=%ld timedOut=%ld)",
+        (long)UserTerminated.load(), (long)TimedOut.load());
     return nullptr;
 }
 
@@ -66,7 +68,8 @@ static void* CancelEnding()
 static void* NoSensorEnding()
 {
     if (!CaptureErrorText[0])
-        SetCaptureError("No sensor could be opened: %s", BackendLastError[0] ? BackendLastError : "no sensor connected");
+        SetCaptureError("No sensor could be opened: %s",
+                        BackendLastError[0] ? BackendLastError : "no sensor connected");
     NotifyHost(2, nullptr);
     LogTrace("   -> CANCEL (vendor library present but no sensor could be opened)");
     return nullptr;
@@ -102,8 +105,9 @@ static void* AbandonJob(CaptureJob* job)
 {
     HandOverAbandonedJob(job);
     UserTerminated.exchange(1);
-    SetCaptureError("The sensor stopped responding and was released.  Re-arm to try again (if it still fails, "
-                    "unplug the sensor and reconnect it).");
+    SetCaptureError(
+        "The sensor stopped responding and was released.  Re-arm to try again (if it still fails, "
+        "unplug the sensor and reconnect it).");
     CaptureInProgress.exchange(0);
     return CancelEnding();
 }

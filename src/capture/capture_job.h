@@ -34,10 +34,10 @@ struct SensorReadRequest {
 // from the job by the host's thread, so a worker that wakes up after being abandoned changes
 // nothing but its own, dropped, job.
 struct CaptureJob {
-    void (*body)(CaptureJob* job);     // what the thread runs: CaptureWorker, or a sensor read
-    NyraSettings settings;             // taken when the capture or task started
-    SensorReadRequest request;         // sensor tasks only
-    CaptureResult read;                // sensor tasks: the frame; freed with the job
+    void (*body)(CaptureJob* job);  // what the thread runs: CaptureWorker, or a sensor read
+    NyraSettings settings;          // taken when the capture or task started
+    SensorReadRequest request;      // sensor tasks only
+    CaptureResult read;             // sensor tasks: the frame; freed with the job
 
     // Results, published by the host's thread: sensor name and list at each arming, the rest at
     // the end. Written by the worker before it increments armCount or returns.
@@ -45,17 +45,17 @@ struct CaptureJob {
     char imageInfo[256];
     char errorText[512];
     SensorSlot sensors[kMaxSensors];
-    int32_t sensorCount;               // 0 until the worker enumerated the sensors
+    int32_t sensorCount;  // 0 until the worker enumerated the sensors
     int32_t activeSlot;
-    int32_t lowClip;                   // clip point handed to the filter chain, -1 before
+    int32_t lowClip;  // clip point handed to the filter chain, -1 before
 
-    void* dib;                         // finished DIB (HGLOBAL); null until the worker succeeds
-    uint8_t sensorOpen;                // a sensor was opened for this capture
-    std::atomic<uint8_t> armed;        // waiting for the exposure
-    std::atomic<int32_t> armCount;     // +1 at each arming; the driver watches for a change
-    std::atomic<int32_t> abandoned;    // JobHandover
-    std::atomic<uint8_t> crashed;      // the guard caught a fault inside the worker
-    intptr_t device;                   // the vendor handle this worker opened or reused
+    void* dib;                       // finished DIB (HGLOBAL); null until the worker succeeds
+    uint8_t sensorOpen;              // a sensor was opened for this capture
+    std::atomic<uint8_t> armed;      // waiting for the exposure
+    std::atomic<int32_t> armCount;   // +1 at each arming; the driver watches for a change
+    std::atomic<int32_t> abandoned;  // JobHandover
+    std::atomic<uint8_t> crashed;    // the guard caught a fault inside the worker
+    intptr_t device;                 // the vendor handle this worker opened or reused
     // References on the plug-in and the vendor library held by the worker thread for as long as
     // it runs, so an abandoned worker that returns late never runs in unmapped code (HMODULEs).
     void* selfPin;

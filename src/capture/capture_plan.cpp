@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "imaging/image16.h"
 #include "base/text.h"
+#include "imaging/image16.h"
 
 CapturePlan PlanCapture(int32_t variant, const NyraSettings& settings)
 {

@@ -10,14 +10,14 @@
 struct CapturePlan {
     int32_t width;
     int32_t height;
-    int32_t modelIndex;       // parameter block of NyraSettings.models
-    int32_t sizeNumber;       // "Size %d" in SensorName
-    const char* modelName;    // "Standard", "SMS Variant", "Size 3"
-    uint8_t mode;             // stored integration mode index + 1
+    int32_t modelIndex;     // parameter block of NyraSettings.models
+    int32_t sizeNumber;     // "Size %d" in SensorName
+    const char* modelName;  // "Standard", "SMS Variant", "Size 3"
+    uint8_t mode;           // stored integration mode index + 1
     int32_t startThreshold;
     int32_t stopThreshold;
     int32_t integrationMs;
-    bool correction;          // false only for raw images (return type 2)
+    bool correction;  // false only for raw images (return type 2)
 };
 
 CapturePlan PlanCapture(int32_t variant, const NyraSettings& settings);

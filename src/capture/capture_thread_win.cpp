@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <new>
 
-#include "backend/fault_guard.h"
-#include "capture/capture_job.h"
 #include "backend/backend_state.h"
-#include "capture/capture_state.h"
+#include "backend/fault_guard.h"
 #include "base/log.h"
+#include "capture/capture_job.h"
+#include "capture/capture_state.h"
 
 CaptureJob* NewCaptureJob(const NyraSettings& settings)
 {
@@ -70,9 +70,10 @@ uint32_t CaptureWorkerGuarded(CaptureJob* job)
     SetThreadVendorFault(0);
     if (fault.code == 0)
         return 0;
-    LogAlways("!!! CAPTURE WORKER CRASHED: SEH exception 0x%08lX inside the sensor SDK. The last '[trace]' line "
-              "above names the exact SDK call that faulted. Host protected; capture cancelled.",
-              (unsigned long)fault.code);
+    LogAlways(
+        "!!! CAPTURE WORKER CRASHED: SEH exception 0x%08lX inside the sensor SDK. The last '[trace]' line "
+        "above names the exact SDK call that faulted. Host protected; capture cancelled.",
+        (unsigned long)fault.code);
     // A DIB the worker may have packed before the fault is not trusted.
     if (job->dib) {
         GlobalFree(static_cast<HGLOBAL>(job->dib));
@@ -90,7 +91,9 @@ uint32_t CaptureWorkerGuarded(CaptureJob* job)
 static HMODULE PinModule(const void* address)
 {
     HMODULE module = nullptr;
-    if (!address || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, static_cast<LPCWSTR>(address), &module))
+    if (!address
+        || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, static_cast<LPCWSTR>(address),
+                               &module))
         return nullptr;
     if (module == GetModuleHandleW(nullptr)) {
         FreeLibrary(module);

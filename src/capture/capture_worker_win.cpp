@@ -11,13 +11,13 @@
 #include <cstring>
 
 #include "backend/backend.h"
+#include "backend/backend_state.h"
+#include "base/log.h"
 #include "capture/capture_job.h"
 #include "capture/capture_plan.h"
+#include "capture/capture_state.h"
 #include "capture/post_read.h"
 #include "imaging/image16.h"
-#include "backend/backend_state.h"
-#include "capture/capture_state.h"
-#include "base/log.h"
 #include "settings/settings.h"
 
 static const char* KindName(BackendKind kind)
@@ -48,7 +48,8 @@ static bool OpenOrReuseSensor(CaptureJob* job, SensorSlot* current)
                      slots[i].description);
         }
         if (count >= 2)
-            LogTrace("   %d SENSORS present, active=slot%d serial=%s", (int)count, (int)active, slots[active].serial);
+            LogTrace("   %d SENSORS present, active=slot%d serial=%s", (int)count, (int)active,
+                     slots[active].serial);
         *current = slots[active];
     } else {
         *current = DetectVariantSafe();
@@ -92,23 +93,25 @@ uint32_t CaptureWorker(CaptureJob* job)
         job->sensorOpen = 1;
 
         CapturePlan plan = PlanCapture(sensor.variant, job->settings);
-        LogTrace("   backend=%s serial=%s reported variant=%d -> model %d \"%s\" (auto)", KindName(BackendKindLoaded),
-                 sensor.serial, (int)sensor.variant, (int)plan.modelIndex, plan.modelName);
+        LogTrace("   backend=%s serial=%s reported variant=%d -> model %d \"%s\" (auto)",
+                 KindName(BackendKindLoaded), sensor.serial, (int)sensor.variant, (int)plan.modelIndex,
+                 plan.modelName);
         FormatText(job->sensorName, sizeof job->sensorName, "Nyra Sensor '%s' Size %d", sensor.serial,
                    (int)plan.sizeNumber);
 
         SwitchRequested.exchange(0);
         job->armCount.fetch_add(1);
         job->armed.store(1);
-        LogTrace("   sensor OPEN ok: variant=%d serial=%s fw=0x%02X -> Capture16(%dx%d,start=%d,stop=%d,integ=%dms,"
+        LogTrace("   sensor OPEN ok: variant=%d serial=%s fw=0x%02X -> "
+                 "Capture16(%dx%d,start=%d,stop=%d,integ=%dms,"
                  "mode=0x%02X,corr=%d)",
                  (int)sensor.variant, sensor.serial, sensor.firmware, (int)plan.width, (int)plan.height,
                  (int)plan.startThreshold, (int)plan.stopThreshold, (int)plan.integrationMs, plan.mode,
                  plan.correction ? 1 : 0);
 
         DWORD before = GetTickCount();
-        Capture16(&result, plan.width, plan.height, (uint16_t)plan.startThreshold, (uint16_t)plan.stopThreshold,
-                  plan.integrationMs, plan.mode, plan.correction ? 1 : 0);
+        Capture16(&result, plan.width, plan.height, (uint16_t)plan.startThreshold,
+                  (uint16_t)plan.stopThreshold, plan.integrationMs, plan.mode, plan.correction ? 1 : 0);
         DWORD elapsed = GetTickCount() - before;
 
         // Given up on by the driver: the switch flag and everything else now belong to a later
@@ -128,9 +131,9 @@ uint32_t CaptureWorker(CaptureJob* job)
                 SetJobError(job, "Capture failed: %s (status 0x%X)", result.error, (unsigned)result.status);
             break;
         }
-        LogTrace("   Capture16 returned OK in %lu ms; pixels min=%u max=%u mean=%u %s", (unsigned long)elapsed,
-                 (unsigned)result.minimum, (unsigned)result.maximum, (unsigned)result.mean,
-                 ReadNote(result.minimum, result.maximum, elapsed));
+        LogTrace("   Capture16 returned OK in %lu ms; pixels min=%u max=%u mean=%u %s",
+                 (unsigned long)elapsed, (unsigned)result.minimum, (unsigned)result.maximum,
+                 (unsigned)result.mean, ReadNote(result.minimum, result.maximum, elapsed));
 
         Image16 image = {result.width, result.height, result.pixels};
         FinishFrame(job, &image, sensor);
@@ -139,8 +142,8 @@ uint32_t CaptureWorker(CaptureJob* job)
         result.height = image.height;
         result.count = image.width * image.height;
         job->dib = PackDib16(result.width, result.height, result.pixels);
-        FormatText(job->imageInfo, sizeof job->imageInfo, "%s  %dx%d  16-bit", job->sensorName, (int)result.width,
-                   (int)result.height);
+        FormatText(job->imageInfo, sizeof job->imageInfo, "%s  %dx%d  16-bit", job->sensorName,
+                   (int)result.width, (int)result.height);
         LogTrace("   REAL CAPTURE OK: %d px (%dx%d) -> DIB HGLOBAL=%p", (int)(result.width * result.height),
                  (int)result.width, (int)result.height, job->dib);
         break;

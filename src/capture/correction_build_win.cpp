@@ -9,14 +9,14 @@
 #include <cstdlib>
 
 #include "backend/backend.h"
+#include "base/log.h"
 #include "capture/capture_plan.h"
+#include "capture/capture_state.h"
 #include "capture/correction_file.h"
 #include "capture/sensor_read.h"
 #include "capture/sensor_tasks.h"
 #include "capture/worker_wait.h"
 #include "settings/active_settings.h"
-#include "capture/capture_state.h"
-#include "base/log.h"
 #include "settings/settings.h"
 
 static const char kTitle[] = "Create a correction file";
@@ -36,8 +36,9 @@ static int32_t AcquireBlankFrames(void* owner, const NyraSettings& settings, con
     int32_t captured = 0;
     for (int32_t k = 1; k <= frames;) {
         char prompt[160];
-        FormatText(prompt, sizeof prompt, "Blank image %d of %d.\r\nClick OK, then expose the sensor to the direct beam.",
-                   (int)k, (int)frames);
+        FormatText(prompt, sizeof prompt,
+                   "Blank image %d of %d.\r\nClick OK, then expose the sensor to the direct beam.", (int)k,
+                   (int)frames);
         if (Ask(owner, prompt, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
             break;
         CaptureResult frame;
@@ -66,7 +67,8 @@ static void SaveGains(void* owner, const SensorModelParams& model, const SensorS
         CreateDirectoryA(model.correctionDir, nullptr);
     char path[kTextPath];
     CorrectionFilePath(path, sizeof path, model.correctionDir, sensor.serial);
-    if (!WriteCorrectionFile(path, sensor.serial, sensor.variant, request.width, request.height, frames, gains)) {
+    if (!WriteCorrectionFile(path, sensor.serial, sensor.variant, request.width, request.height, frames,
+                             gains)) {
         Ask(owner, "Unable to create the correction file (write failed).", MB_OK | MB_ICONERROR);
         return;
     }
@@ -109,11 +111,12 @@ void BuildCorrectionFile(void* owner)
     int32_t frames = (int32_t)settings.correctionImageCount;
     frames = frames < 1 ? 1 : frames > kMaxCorrectionFrames ? kMaxCorrectionFrames : frames;
     char question[400];
-    FormatText(question, sizeof question,
-               "NOTE: To create a correction file, position the sensor directly in front of the x-ray tubehead, "
-               "with no object in between. You will be directed to capture a series of %d blank images. Please do "
-               "NOT unplug the sensor during this process. Do you want to continue?",
-               (int)frames);
+    FormatText(
+        question, sizeof question,
+        "NOTE: To create a correction file, position the sensor directly in front of the x-ray tubehead, "
+        "with no object in between. You will be directed to capture a series of %d blank images. Please do "
+        "NOT unplug the sensor during this process. Do you want to continue?",
+        (int)frames);
     if (Ask(owner, question, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     int32_t idle = 0;

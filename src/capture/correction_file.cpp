@@ -50,8 +50,8 @@ const char* CorrectionModelName(int32_t variant)
     return variant == 3 ? "Size3" : variant == 2 ? "SMS" : "Standard";
 }
 
-CorrectionHeader MakeCorrectionHeader(int32_t width, int32_t height, int32_t frameCount,
-                                      const char* serial, int32_t variant)
+CorrectionHeader MakeCorrectionHeader(int32_t width, int32_t height, int32_t frameCount, const char* serial,
+                                      int32_t variant)
 {
     CorrectionHeader h;
     memset(&h, 0, sizeof h);
@@ -104,8 +104,7 @@ size_t CorrectionFilePath(char* out, size_t size, const char* folder, const char
     return strlen(dir) + strlen("\\SN") + strlen(serial) + strlen(".CAL");
 }
 
-void ComputeGainMap(const uint32_t* sums, int32_t frameCount, int32_t width, int32_t height,
-                    uint16_t* gains)
+void ComputeGainMap(const uint32_t* sums, int32_t frameCount, int32_t width, int32_t height, uint16_t* gains)
 {
     if (!sums || !gains || width <= 0 || height <= 0)
         return;
@@ -156,9 +155,9 @@ bool ReadCorrectionFile(const char* path, int32_t width, int32_t height, uint16_
         return false;
     uint8_t bytes[kCorrectionHeaderSize];
     CorrectionHeader header;
-    bool ok = ReadUpTo(ops, file, bytes, sizeof bytes) == sizeof bytes &&
-              DecodeCorrectionHeader(bytes, sizeof bytes, &header) && header.width == (uint16_t)width &&
-              header.height == (uint16_t)height;
+    bool ok = ReadUpTo(ops, file, bytes, sizeof bytes) == sizeof bytes
+              && DecodeCorrectionHeader(bytes, sizeof bytes, &header) && header.width == (uint16_t)width
+              && header.height == (uint16_t)height;
     if (ok) {
         const uint32_t mapBytes = (uint32_t)width * (uint32_t)height * 2u;
         // The map is little-endian like the machines the plug-in runs on: read in place.
@@ -175,7 +174,8 @@ bool ApplyCorrectionFile(uint16_t* pixels, int32_t width, int32_t height, const 
     const size_t count = (size_t)width * (size_t)height;
     std::unique_ptr<uint16_t[]> gains(new (std::nothrow) uint16_t[count]);
     if (!gains || !ReadCorrectionFile(path, width, height, gains.get())) {
-        LogTrace("   fully-corrected requested but no matching .CAL (%s) \x97 dark-corrected only", path ? path : "");
+        LogTrace("   fully-corrected requested but no matching .CAL (%s) \x97 dark-corrected only",
+                 path ? path : "");
         return false;
     }
     ApplyGainMap(pixels, count, gains.get());
@@ -183,8 +183,8 @@ bool ApplyCorrectionFile(uint16_t* pixels, int32_t width, int32_t height, const 
     return true;
 }
 
-bool WriteCorrectionFile(const char* path, const char* serial, int32_t variant, int32_t width,
-                         int32_t height, int32_t frameCount, const uint16_t* gains)
+bool WriteCorrectionFile(const char* path, const char* serial, int32_t variant, int32_t width, int32_t height,
+                         int32_t frameCount, const uint16_t* gains)
 {
     if (!path || !path[0] || !gains || width <= 0 || height <= 0 || width > 65535 || height > 65535)
         return false;
@@ -209,8 +209,8 @@ bool WriteCorrectionFile(const char* path, const char* serial, int32_t variant, 
     SettingsFileHandle file = ops.createTemp(tempPath);
     if (!file)
         return false;
-    bool written = WriteAll(ops, file, header, sizeof header) &&
-                   WriteAll(ops, file, reinterpret_cast<const uint8_t*>(gains), mapBytes);
+    bool written = WriteAll(ops, file, header, sizeof header)
+                   && WriteAll(ops, file, reinterpret_cast<const uint8_t*>(gains), mapBytes);
     // Unflushed data may not be on disk yet; moving it over the old file could leave neither
     // after a power cut, so a failed flush is a failed write.
     bool flushed = written && ops.flush(file);

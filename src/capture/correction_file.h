@@ -18,16 +18,16 @@ constexpr size_t kCorrectionTextChars = 32;  // serial and model name fields
 // The 128-byte header, field by field (little-endian on disk; see Encode/Decode). The gain map
 // follows it: width x height unsigned 16-bit gains, row 0 first, in the sensor's pixel order.
 struct CorrectionHeader {
-    char magic[4];             // "NYRF"
-    uint16_t version;          // 2
+    char magic[4];     // "NYRF"
+    uint16_t version;  // 2
     uint16_t width;
     uint16_t height;
-    uint16_t frameCount;       // blank frames averaged
+    uint16_t frameCount;  // blank frames averaged
     uint8_t zero1[8];
-    uint16_t serialLength;     // at most 32
+    uint16_t serialLength;              // at most 32
     char serial[kCorrectionTextChars];  // no terminator when 32 long
     uint8_t zero2[34];
-    uint16_t modelLength;      // at most 32
+    uint16_t modelLength;  // at most 32
     char model[kCorrectionTextChars];
     uint8_t zero3[6];
 };
@@ -47,8 +47,8 @@ const char* CorrectionModelName(int32_t variant);
 
 // A header for a new file: magic, version 2, sizes, frame count, serial and model name (each
 // cut at 32 bytes), every other byte zero.
-CorrectionHeader MakeCorrectionHeader(int32_t width, int32_t height, int32_t frameCount,
-                                      const char* serial, int32_t variant);
+CorrectionHeader MakeCorrectionHeader(int32_t width, int32_t height, int32_t frameCount, const char* serial,
+                                      int32_t variant);
 
 void EncodeCorrectionHeader(const CorrectionHeader& header, uint8_t out[kCorrectionHeaderSize]);
 // False when fewer than 128 bytes are given or the magic is not "NYRF"; the other fields are
@@ -63,8 +63,7 @@ size_t CorrectionFilePath(char* out, size_t size, const char* folder, const char
 // below 1 counts as 1). Each pixel's mean is compared with the mean of the 100 x 100 centre
 // block: gain = reference x 1000 / mean, kept when within 100..5000, else 1000 (also for a
 // mean of 0). Writes width x height gains.
-void ComputeGainMap(const uint32_t* sums, int32_t frameCount, int32_t width, int32_t height,
-                    uint16_t* gains);
+void ComputeGainMap(const uint32_t* sums, int32_t frameCount, int32_t width, int32_t height, uint16_t* gains);
 
 // pixel = gain x pixel / 1000, rounded to nearest, clipped to 65535.
 void ApplyGainMap(uint16_t* pixels, size_t count, const uint16_t* gains);
@@ -84,5 +83,5 @@ bool ApplyCorrectionFile(uint16_t* pixels, int32_t width, int32_t height, const 
 // leaves any previous file at path untouched. The folder must exist, and the temporary name
 // must fit in 259 characters. gains holds width x height values; serial and variant fill the
 // informative header fields. True when the new file is in place.
-bool WriteCorrectionFile(const char* path, const char* serial, int32_t variant, int32_t width,
-                         int32_t height, int32_t frameCount, const uint16_t* gains);
+bool WriteCorrectionFile(const char* path, const char* serial, int32_t variant, int32_t width, int32_t height,
+                         int32_t frameCount, const uint16_t* gains);

@@ -13,25 +13,25 @@ enum class EscalationAction : int32_t {
 };
 
 struct EscalationState {
-    uint32_t startTick;     // start of the wait, restarted at each arming (ms ticks)
-    uint32_t abortTick;     // when the abort call returned (ms ticks)
-    int32_t lastArmCount;   // the worker's arm count at the last arming seen
-    int32_t stage;          // 0 before the forced close, 1 after it
+    uint32_t startTick;    // start of the wait, restarted at each arming (ms ticks)
+    uint32_t abortTick;    // when the abort call returned (ms ticks)
+    int32_t lastArmCount;  // the worker's arm count at the last arming seen
+    int32_t stage;         // 0 before the forced close, 1 after it
     bool aborting;
     bool abandoned;
 };
 
 struct EscalationInput {
-    uint32_t now;             // ms ticks, wrapping
-    bool armed;               // the worker's armed flag
-    int32_t armCount;         // the worker's arm count
-    bool watchArming;         // captures follow armings and cancels; sensor tasks do not
+    uint32_t now;      // ms ticks, wrapping
+    bool armed;        // the worker's armed flag
+    int32_t armCount;  // the worker's arm count
+    bool watchArming;  // captures follow armings and cancels; sensor tasks do not
     bool cancelRequested;
-    int32_t timeoutSeconds;   // the settings snapshot's capture timeout
+    int32_t timeoutSeconds;  // the settings snapshot's capture timeout
 };
 
 struct EscalationStep {
-    bool rearmed;             // a new arming was seen: the caller announces it
+    bool rearmed;  // a new arming was seen: the caller announces it
     EscalationAction action;
 };
 

@@ -6,11 +6,11 @@
 // The clip point is handed to the chain as an argument and returned, never published here.
 #include "capture/post_read.h"
 
+#include "base/log.h"
+#include "base/text.h"
 #include "capture/correction_file.h"
 #include "imaging/filter_chain.h"
 #include "imaging/filter_tone.h"
-#include "base/log.h"
-#include "base/text.h"
 
 void ProcessCapturedFrame(Image16* frame, const PostReadInput& in, PostReadResult* out)
 {
@@ -44,8 +44,8 @@ void ProcessCapturedFrame(Image16* frame, const PostReadInput& in, PostReadResul
     FillDarkEdgeRuns(frame->pixels, frame->width, frame->height);
     if (settings.applyImageFiltering && settings.filterCount > 0) {
         ApplyFilterChain(frame, settings.filters, settings.filterCount, result.lowClip);
-        LogTrace("   applied %d post-capture filter(s) -> %dx%d", (int)settings.filterCount, (int)frame->width,
-                 (int)frame->height);
+        LogTrace("   applied %d post-capture filter(s) -> %dx%d", (int)settings.filterCount,
+                 (int)frame->width, (int)frame->height);
     }
 
     uint16_t* pixels = frame->pixels;
@@ -61,10 +61,11 @@ void ProcessCapturedFrame(Image16* frame, const PostReadInput& in, PostReadResul
     FlipRows(pixels, width, height);
 
     result.stats = ComputeFrameStats(pixels, width, height);
-    LogTrace("   final image min=%u max=%u mean=%u", result.stats.minimum, result.stats.maximum, result.stats.mean);
+    LogTrace("   final image min=%u max=%u mean=%u", result.stats.minimum, result.stats.maximum,
+             result.stats.mean);
     result.edges = ComputeEdgeMaxima(pixels, width, height);
-    LogTrace("   edge max (excl corners): top=%u bottom=%u left=%u right=%u", result.edges.top, result.edges.bottom,
-             result.edges.left, result.edges.right);
+    LogTrace("   edge max (excl corners): top=%u bottom=%u left=%u right=%u", result.edges.top,
+             result.edges.bottom, result.edges.left, result.edges.right);
     if (out)
         *out = result;
 }

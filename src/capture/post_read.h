@@ -23,10 +23,10 @@ struct PostReadInput {
 
 struct PostReadResult {
     ExposureLevel level;
-    int32_t lowClip;         // low clip point of the corrected, unfiltered frame
-    bool corrected;          // the correction file was applied
+    int32_t lowClip;  // low clip point of the corrected, unfiltered frame
+    bool corrected;   // the correction file was applied
     bool indicatorStamped;
-    FrameStats stats;        // of the finished image
+    FrameStats stats;  // of the finished image
     EdgeMaxima edges;
 };
 

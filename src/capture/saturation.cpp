@@ -4,8 +4,8 @@
 
 #include "base/text.h"
 
-void FormatSaturationReport(char* out, size_t size, const char* serial, int32_t sizeNumber, const uint16_t* pixels,
-                            int32_t count, uint32_t maximum, uint32_t mean)
+void FormatSaturationReport(char* out, size_t size, const char* serial, int32_t sizeNumber,
+                            const uint16_t* pixels, int32_t count, uint32_t maximum, uint32_t mean)
 {
     int64_t saturated = 0;
     for (int32_t i = 0; i < count; i++)
@@ -15,5 +15,6 @@ void FormatSaturationReport(char* out, size_t size, const char* serial, int32_t 
     FormatText(out, size,
                "Nyra Sensor '%s'  Size %d\r\n\r\nMax pixel value : %u  (of 65535)\r\nMean value      : %u\r\n"
                "Peak level      : %d%% of full scale\r\nSaturated pixels: %d  (%d%%)",
-               serial, (int)sizeNumber, (unsigned)maximum, (unsigned)mean, (int)peak, (int)saturated, (int)share);
+               serial, (int)sizeNumber, (unsigned)maximum, (unsigned)mean, (int)peak, (int)saturated,
+               (int)share);
 }

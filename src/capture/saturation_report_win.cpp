@@ -5,14 +5,14 @@
 #include <windows.h>
 
 #include "backend/backend.h"
+#include "base/log.h"
 #include "capture/capture_plan.h"
+#include "capture/capture_state.h"
 #include "capture/saturation.h"
 #include "capture/sensor_read.h"
 #include "capture/sensor_tasks.h"
 #include "capture/worker_wait.h"
 #include "settings/active_settings.h"
-#include "capture/capture_state.h"
-#include "base/log.h"
 #include "settings/settings.h"
 
 static const int32_t kSaturationIntegrationMs = 5000;

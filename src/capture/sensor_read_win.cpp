@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "backend/backend.h"
+#include "base/text.h"
 #include "capture/capture_plan.h"
 #include "capture/sensor_read.h"
 #include "capture/worker_wait.h"
 #include "imaging/image16.h"
-#include "base/text.h"
 
 static void ReadBody(CaptureJob* job)
 {

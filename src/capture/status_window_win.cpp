@@ -4,10 +4,10 @@
 #include <windows.h>
 
 #include "backend/backend.h"
-#include "capture/capture_plan.h"
-#include "capture/status_window.h"
 #include "base/host_context.h"
+#include "capture/capture_plan.h"
 #include "capture/capture_state.h"
+#include "capture/status_window.h"
 #include "resources/resource.h"
 
 static HWND StatusWindow;
@@ -32,9 +32,7 @@ static INT_PTR CALLBACK StatusProc(HWND window, UINT message, WPARAM wParam, LPA
         SendDlgItemMessageA(window, IDC_STATUS_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, (LPARAM)strip);
         return TRUE;
     }
-    case WM_CLOSE:
-        CancelFromWindow(window);
-        return TRUE;
+    case WM_CLOSE: CancelFromWindow(window); return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL) {
             CancelFromWindow(window);
@@ -43,7 +41,8 @@ static INT_PTR CALLBACK StatusProc(HWND window, UINT message, WPARAM wParam, LPA
         return FALSE;
     case WM_DESTROY: {
         // The picture control does not own a bitmap set with STM_SETIMAGE.
-        HGDIOBJ strip = (HGDIOBJ)SendDlgItemMessageA(window, IDC_STATUS_PICTURE, STM_GETIMAGE, IMAGE_BITMAP, 0);
+        HGDIOBJ strip =
+            (HGDIOBJ)SendDlgItemMessageA(window, IDC_STATUS_PICTURE, STM_GETIMAGE, IMAGE_BITMAP, 0);
         if (strip)
             DeleteObject(strip);
         if (StatusWindow == window)
@@ -56,8 +55,9 @@ static INT_PTR CALLBACK StatusProc(HWND window, UINT message, WPARAM wParam, LPA
 
 void* CreateStatusWindow(void* job)
 {
-    HWND window = CreateDialogParamA(static_cast<HINSTANCE>(ModuleInstance), MAKEINTRESOURCEA(IDD_CAPTURE_STATUS),
-                                     static_cast<HWND>(HostMainWindow), StatusProc, (LPARAM)job);
+    HWND window =
+        CreateDialogParamA(static_cast<HINSTANCE>(ModuleInstance), MAKEINTRESOURCEA(IDD_CAPTURE_STATUS),
+                           static_cast<HWND>(HostMainWindow), StatusProc, (LPARAM)job);
     if (!window)
         return nullptr;
     RECT work, rect;

@@ -6,12 +6,12 @@
 #include <windows.h>
 
 #include "backend/backend.h"
-#include "capture/capture_plan.h"
-#include "capture/switch_sensor.h"
-#include "base/host_context.h"
 #include "backend/backend_state.h"
-#include "capture/capture_state.h"
+#include "base/host_context.h"
 #include "base/log.h"
+#include "capture/capture_plan.h"
+#include "capture/capture_state.h"
+#include "capture/switch_sensor.h"
 #include "resources/resource.h"
 
 void RequestSensorSwitch(const char* serial)
@@ -43,12 +43,8 @@ static bool IsListedSlot(int32_t index)
 static INT_PTR CALLBACK SwitchSensorProc(HWND window, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        FillSwitchSensorList(window);
-        return TRUE;
-    case WM_CLOSE:
-        ShowWindow(window, SW_HIDE);
-        return TRUE;
+    case WM_INITDIALOG: FillSwitchSensorList(window); return TRUE;
+    case WM_CLOSE: ShowWindow(window, SW_HIDE); return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_SWITCH_LIST && HIWORD(wParam) == CBN_SELCHANGE) {
             int32_t index = (int32_t)SendDlgItemMessageA(window, IDC_SWITCH_LIST, CB_GETCURSEL, 0, 0);
@@ -86,15 +82,17 @@ void* ShowSwitchSensorWindow(void* existing)
     if (window) {
         FillSwitchSensorList(window);
     } else {
-        window = CreateDialogParamA(static_cast<HINSTANCE>(ModuleInstance), MAKEINTRESOURCEA(IDD_SWITCH_SENSOR),
-                                    static_cast<HWND>(HostMainWindow), SwitchSensorProc, 0);
+        window =
+            CreateDialogParamA(static_cast<HINSTANCE>(ModuleInstance), MAKEINTRESOURCEA(IDD_SWITCH_SENSOR),
+                               static_cast<HWND>(HostMainWindow), SwitchSensorProc, 0);
         if (window) {
             PlaceAboveMinimisedStatus(window);
             ShowWindow(window, SW_SHOWNA);
             FillSwitchSensorList(window);
         }
     }
-    LogTrace("   Switch Sensor window: %d sensors, active=slot%d", (int)CaptureSensorCount, (int)CaptureActiveSlot);
+    LogTrace("   Switch Sensor window: %d sensors, active=slot%d", (int)CaptureSensorCount,
+             (int)CaptureActiveSlot);
     return window;
 }
 

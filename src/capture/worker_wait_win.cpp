@@ -5,12 +5,12 @@
 #include <windows.h>
 
 #include "backend/backend.h"
+#include "backend/backend_state.h"
+#include "base/log.h"
+#include "capture/capture_state.h"
 #include "capture/escalation.h"
 #include "capture/status_window.h"
 #include "capture/worker_wait.h"
-#include "backend/backend_state.h"
-#include "capture/capture_state.h"
-#include "base/log.h"
 
 static const uint32_t kSliceMs = 100;
 
@@ -51,16 +51,19 @@ static bool WatchJob(CaptureJob* job, const WorkerWatch& watch, EscalationState*
     }
 
     int32_t armCount = job->armCount.load();
-    EscalationInput in{now, job->armed.load() != 0, armCount, watch.onArmed != nullptr,
-                       CancelRequested.load() != 0, job->settings.captureTimeoutSeconds};
+    EscalationInput in{now,
+                       job->armed.load() != 0,
+                       armCount,
+                       watch.onArmed != nullptr,
+                       CancelRequested.load() != 0,
+                       job->settings.captureTimeoutSeconds};
     EscalationStep step = StepEscalation(state, in);
     if (step.rearmed) {
         *lastSecond = -1;
         watch.onArmed(job, watch.context);
     }
     switch (step.action) {
-    case EscalationAction::None:
-        break;
+    case EscalationAction::None: break;
     case EscalationAction::AbortOnCancel:
         LogTrace("   cancel requested -> aborting capture pipe");
         AbortPipeAsync();
@@ -140,7 +143,8 @@ void ReloadBackendIfPending()
         return;
     int32_t stuck = StuckWorkerCount.load();
     if (stuck != 0) {
-        LogTrace("   SDK reload deferred: %ld capture thread(s) still stuck inside the vendor DLL", (long)stuck);
+        LogTrace("   SDK reload deferred: %ld capture thread(s) still stuck inside the vendor DLL",
+                 (long)stuck);
         return;
     }
     LogTrace("   previous capture was abandoned -> reloading the vendor SDK to clear its state");

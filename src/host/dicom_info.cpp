@@ -15,7 +15,9 @@ static void Put32(uint8_t* p, uint32_t v)
 void BuildDicomInfo(uint32_t ctx1, uint32_t ctx2, const char* computerName, uint8_t* out)
 {
     memset(out, 0, kDicomInfoSize);
-    auto text = [out](size_t offset, size_t width, const char* s) { CopyText((char*)out + offset, width, s); };
+    auto text = [out](size_t offset, size_t width, const char* s) {
+        CopyText((char*)out + offset, width, s);
+    };
     auto format = [out](size_t offset, size_t width, const char* f, uint32_t a, uint32_t b) {
         FormatText((char*)out + offset, width, f, a, b);
     };

@@ -7,22 +7,22 @@
 constexpr uint32_t kDicomInfoSize = 1584;
 
 struct DicomInfoRecord {
-    uint32_t size;                 // 1584
-    char sopClassUid[64];          // Digital Intra-Oral X-Ray Image Storage - For Presentation
-    char modality[32];             // "IO"
-    char manufacturer[64];         // "Nyra"
-    char manufacturerModel[128];   // "Nyra"
+    uint32_t size;                // 1584
+    char sopClassUid[64];         // Digital Intra-Oral X-Ray Image Storage - For Presentation
+    char modality[32];            // "IO"
+    char manufacturer[64];        // "Nyra"
+    char manufacturerModel[128];  // "Nyra"
     uint8_t gap292[128];
-    char studyUid[64];             // root 7000 + ctx1
-    char stationName[64];          // computer name, empty when unknown
+    char studyUid[64];     // root 7000 + ctx1
+    char stationName[64];  // computer name, empty when unknown
     uint8_t gap548[604];
-    char bodyPart[64];             // "JAW"
-    char seriesUid[64];            // root 7001 + ctx1
-    char instanceText[32];         // "1.9.<ctx1>.<ctx2>"
-    char regionMeaning[64];        // "Maxilla and mandible"
-    char regionCode[32];           // SNOMED "T-D1217"
+    char bodyPart[64];       // "JAW"
+    char seriesUid[64];      // root 7001 + ctx1
+    char instanceText[32];   // "1.9.<ctx1>.<ctx2>"
+    char regionMeaning[64];  // "Maxilla and mandible"
+    char regionCode[32];     // SNOMED "T-D1217"
     uint8_t gap1408[32];
-    int32_t one;                   // 1
+    int32_t one;  // 1
     uint8_t gap1444[128];
     uint32_t ctx1;
     uint32_t ctx2;

@@ -3,4 +3,3 @@
 // defined in exports_config_win.cpp and exports_capture_win.cpp; the host finds them by name.
 #pragma once
 #include <cstdint>
-

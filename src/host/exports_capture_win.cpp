@@ -6,22 +6,40 @@
 #include <cstring>
 
 #include "backend/backend.h"
+#include "base/log.h"
 #include "capture/capture_driver.h"
+#include "capture/capture_state.h"
 #include "host/dicom_info.h"
 #include "host/exports.h"
 #include "settings/active_settings.h"
-#include "capture/capture_state.h"
-#include "base/log.h"
 #include "settings/settings.h"
 
 extern "C" {
 
-void* NYRA_STDCALL SEDCaptureImage(uint32_t ctx1, uint32_t ctx2) { return RunCapture("SEDCaptureImage", ctx1, ctx2); }
-void* NYRA_STDCALL SEDCaptureImageNoPrompt(uint32_t ctx1, uint32_t ctx2) { return RunCapture("SEDCaptureImageNoPrompt", ctx1, ctx2); }
-void* NYRA_STDCALL SEDQuickCaptureImage(uint32_t ctx1, uint32_t ctx2) { return RunCapture("SEDQuickCaptureImage", ctx1, ctx2); }
-void* NYRA_STDCALL SEDCaptureImage16(uint32_t ctx1, uint32_t ctx2) { return RunCapture("SEDCaptureImage16", ctx1, ctx2); }
-void* NYRA_STDCALL SEDCaptureImageNoPrompt16(uint32_t ctx1, uint32_t ctx2) { return RunCapture("SEDCaptureImageNoPrompt16", ctx1, ctx2); }
-void* NYRA_STDCALL SEDQuickCaptureImage16(uint32_t ctx1, uint32_t ctx2) { return RunCapture("SEDQuickCaptureImage16", ctx1, ctx2); }
+void* NYRA_STDCALL SEDCaptureImage(uint32_t ctx1, uint32_t ctx2)
+{
+    return RunCapture("SEDCaptureImage", ctx1, ctx2);
+}
+void* NYRA_STDCALL SEDCaptureImageNoPrompt(uint32_t ctx1, uint32_t ctx2)
+{
+    return RunCapture("SEDCaptureImageNoPrompt", ctx1, ctx2);
+}
+void* NYRA_STDCALL SEDQuickCaptureImage(uint32_t ctx1, uint32_t ctx2)
+{
+    return RunCapture("SEDQuickCaptureImage", ctx1, ctx2);
+}
+void* NYRA_STDCALL SEDCaptureImage16(uint32_t ctx1, uint32_t ctx2)
+{
+    return RunCapture("SEDCaptureImage16", ctx1, ctx2);
+}
+void* NYRA_STDCALL SEDCaptureImageNoPrompt16(uint32_t ctx1, uint32_t ctx2)
+{
+    return RunCapture("SEDCaptureImageNoPrompt16", ctx1, ctx2);
+}
+void* NYRA_STDCALL SEDQuickCaptureImage16(uint32_t ctx1, uint32_t ctx2)
+{
+    return RunCapture("SEDQuickCaptureImage16", ctx1, ctx2);
+}
 
 uint32_t NYRA_STDCALL SEDGetImageInfo(char* buffer, int32_t size)
 {
@@ -48,8 +66,8 @@ uint32_t NYRA_STDCALL SEDGetDICOMInfo(void* record)
     BuildDicomInfo(CaptureContext[0], CaptureContext[1], computer, built);
     uint32_t n = DicomCopySize(capacity);
     memcpy(record, built, n);
-    LogTrace("SEDGetDICOMInfo(cap=0x%X) -> filled 0x%X bytes (ctx=%08X/%08X)", (unsigned)capacity, (unsigned)n,
-             (unsigned)CaptureContext[0], (unsigned)CaptureContext[1]);
+    LogTrace("SEDGetDICOMInfo(cap=0x%X) -> filled 0x%X bytes (ctx=%08X/%08X)", (unsigned)capacity,
+             (unsigned)n, (unsigned)CaptureContext[0], (unsigned)CaptureContext[1]);
     return 1;
 }
 
@@ -59,12 +77,12 @@ uint32_t NYRA_STDCALL SEDImportNativeImage(void* p)
     return 1;
 }
 
-#define NYRA_REORIENT_STUB(name)                                                                   \
-    uint32_t NYRA_STDCALL name(void* dib, int32_t a, int32_t b, int32_t orient, int32_t flags)     \
-    {                                                                                              \
+#define NYRA_REORIENT_STUB(name)                                                                     \
+    uint32_t NYRA_STDCALL name(void* dib, int32_t a, int32_t b, int32_t orient, int32_t flags)       \
+    {                                                                                                \
         LogTrace(#name "(dib=%p,%d,%d,orient=%d,flags=%d) [stub]", dib, (int)a, (int)b, (int)orient, \
-                 (int)flags);                                                                      \
-        return 0;                                                                                  \
+                 (int)flags);                                                                        \
+        return 0;                                                                                    \
     }
 NYRA_REORIENT_STUB(SEDReorientImage)
 NYRA_REORIENT_STUB(SEDReorientImageEx)
@@ -123,9 +141,18 @@ uint32_t NYRA_STDCALL SEDGetDiagnosticMessage(void* p)
     return 0;
 }
 
-void NYRA_STDCALL SEDResetDiagnosticMessages() { LogTrace("SEDResetDiagnosticMessages()"); }
-void NYRA_STDCALL SEDBGCStart() { LogTrace("SEDBGCStart() [stub]"); }
-void NYRA_STDCALL SEDBGCTerminate() { LogTrace("SEDBGCTerminate() [stub]"); }
+void NYRA_STDCALL SEDResetDiagnosticMessages()
+{
+    LogTrace("SEDResetDiagnosticMessages()");
+}
+void NYRA_STDCALL SEDBGCStart()
+{
+    LogTrace("SEDBGCStart() [stub]");
+}
+void NYRA_STDCALL SEDBGCTerminate()
+{
+    LogTrace("SEDBGCTerminate() [stub]");
+}
 
 uint32_t NYRA_STDCALL SEDIsBGCActive(void* p)
 {
@@ -145,6 +172,9 @@ uint32_t NYRA_STDCALL SEDGetBGCDiagnosticMessage(void* p)
     return 0;
 }
 
-void NYRA_STDCALL SEDResetBGCDiagnosticMessages() { LogTrace("SEDResetBGCDiagnosticMessages()"); }
+void NYRA_STDCALL SEDResetBGCDiagnosticMessages()
+{
+    LogTrace("SEDResetBGCDiagnosticMessages()");
+}
 
 }  // extern "C"

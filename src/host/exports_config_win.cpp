@@ -7,11 +7,11 @@
 #include <cstring>
 
 #include "backend/backend.h"
-#include "host/exports.h"
 #include "base/host_context.h"
-#include "settings/active_settings.h"
-#include "capture/capture_state.h"
 #include "base/log.h"
+#include "capture/capture_state.h"
+#include "host/exports.h"
+#include "settings/active_settings.h"
 #include "settings/host_config.h"
 #include "settings/settings.h"
 #include "ui/options_dialog.h"
@@ -90,8 +90,8 @@ uint32_t NYRA_STDCALL SEDGetConfigurationAndOptions(void* buffer)
     PrepareHostBlobForHost(&HostBlob);
     if (buffer)
         memcpy(buffer, &HostBlob, kHostBlobSize);
-    LogTrace("SEDGetConfigurationAndOptions(buf=%p) copied 0x%X bytes (ver=0x%lX)", buffer, (unsigned)kHostBlobSize,
-             (unsigned long)HostBlob.version);
+    LogTrace("SEDGetConfigurationAndOptions(buf=%p) copied 0x%X bytes (ver=0x%lX)", buffer,
+             (unsigned)kHostBlobSize, (unsigned long)HostBlob.version);
     return 1;
 }
 
@@ -108,7 +108,8 @@ uint32_t NYRA_STDCALL SEDSetConfigurationAndOptions(const void* buffer, uint32_t
 uint32_t NYRA_STDCALL SEDDisplayConfiguration()
 {
     LogTrace("SEDDisplayConfiguration()");
-    return (uint32_t)MessageBoxA((HWND)HostMainWindow, "Nyra Pro configuration dialog is not built yet (Phase 1 skeleton).",
+    return (uint32_t)MessageBoxA((HWND)HostMainWindow,
+                                 "Nyra Pro configuration dialog is not built yet (Phase 1 skeleton).",
                                  "NyraPro", MB_OK | MB_ICONINFORMATION);
 }
 
@@ -127,8 +128,8 @@ uint32_t NYRA_STDCALL SEDAddNewSensor()
 {
     LogTrace("SEDAddNewSensor()");
     MessageBoxA((HWND)HostMainWindow,
-                "Nyra sensors are detected automatically when connected \x97 no manual setup is required.", "Nyra Pro",
-                MB_OK | MB_ICONINFORMATION);
+                "Nyra sensors are detected automatically when connected \x97 no manual setup is required.",
+                "Nyra Pro", MB_OK | MB_ICONINFORMATION);
     return 1;
 }
 

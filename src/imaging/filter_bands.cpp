@@ -59,9 +59,9 @@ void* AlignedBlock(size_t bytes, void** base)
 
 }  // namespace
 
-bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
-                    int32_t halo, int32_t minRowsPerBand, size_t scratchBytes,
-                    FilterBandBody body, void* context, int32_t rowsAhead)
+bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t halo,
+                    int32_t minRowsPerBand, size_t scratchBytes, FilterBandBody body, void* context,
+                    int32_t rowsAhead)
 {
     if (!src || !dst || width <= 0 || height <= 0 || halo < 0 || rowsAhead < 1)
         return false;

@@ -35,8 +35,8 @@ public:
     void Finish();
 
 private:
-    friend bool RunFilterBands(const uint16_t*, uint16_t*, int32_t, int32_t, int32_t, int32_t,
-                               size_t, void (*)(void*, FilterBand&, uint8_t*), void*, int32_t);
+    friend bool RunFilterBands(const uint16_t*, uint16_t*, int32_t, int32_t, int32_t, int32_t, size_t,
+                               void (*)(void*, FilterBand&, uint8_t*), void*, int32_t);
     const uint16_t* src_ = nullptr;
     uint16_t* dst_ = nullptr;
     uint16_t* top_ = nullptr;     // copies of rows topFirst_ .. y0 - 1
@@ -54,6 +54,6 @@ typedef void (*FilterBandBody)(void* context, FilterBand& band, uint8_t* scratch
 // Every band gets `scratchBytes` of 64-byte aligned working memory. All memory is obtained
 // before any row is written: false means nothing was obtained and dst is untouched. A body
 // that finishes rowsAhead rows at a time gets a ring of halo + rowsAhead rows.
-bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
-                    int32_t halo, int32_t minRowsPerBand, size_t scratchBytes,
-                    FilterBandBody body, void* context, int32_t rowsAhead = 1);
+bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t halo,
+                    int32_t minRowsPerBand, size_t scratchBytes, FilterBandBody body, void* context,
+                    int32_t rowsAhead = 1);

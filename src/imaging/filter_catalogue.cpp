@@ -19,6 +19,7 @@ constexpr R kNo = R::None;
 // Columns: type, display name, menu name, caption, kind, separator after,
 // new {p1,p2,p3}, if 0 {p1,p2,p3}, repair {p1,p2,p3}, max mask,
 // editor min, editor max, editor start for a stored 0.
+// clang-format off
 const FilterCatalogueRow kRows[kFilterTypeCount] = {
     {FilterInvert, "Invert Image", "Invert Filter", nullptr, K::None, false,
      {0, 0, 0}, {0, 0, 0}, {kNo, kNo, kNo}, 0, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}},
@@ -86,10 +87,11 @@ const FilterCatalogueRow kRows[kFilterTypeCount] = {
     {FilterSmooth, "Smooth", "Smooth Filter", "Smooth", K::MaskSize, false,
      {5, 0, 0}, {3, 0, 0}, {R::OddMask, kNo, kNo}, kMaxMask, {3, 0, 0}, {21, 0, 0}, {5, 0, 0}},
 };
+// clang-format on
 
 // Order of the default list; each entry gets its type's new-entry parameters.
 const int32_t kDefaultTypes[kDefaultFilterCount] = {
-    FilterDespeckle, FilterLevel, FilterBrightness, FilterContrast,
+    FilterDespeckle, FilterLevel,   FilterBrightness,   FilterContrast,
     FilterGamma,     FilterSharpen, FilterNoiseRemoval,
 };
 
@@ -101,14 +103,10 @@ int32_t Clamp(int32_t v, int32_t lo, int32_t hi)
 int32_t RepairParam(FilterRepair rule, int32_t value, int32_t maxMask)
 {
     switch (rule) {
-    case FilterRepair::OddMask:
-        return RepairMaskSize(value, maxMask);
-    case FilterRepair::Level0To100:
-        return Clamp(value, 0, 100);
-    case FilterRepair::AtLeast1:
-        return value < 1 ? 1 : value;
-    case FilterRepair::None:
-        break;
+    case FilterRepair::OddMask: return RepairMaskSize(value, maxMask);
+    case FilterRepair::Level0To100: return Clamp(value, 0, 100);
+    case FilterRepair::AtLeast1: return value < 1 ? 1 : value;
+    case FilterRepair::None: break;
     }
     return value;
 }

@@ -20,7 +20,7 @@ enum class FilterParamKind : int32_t {
 // What ValidateFilterList enforces on one parameter of a stored entry.
 enum class FilterRepair : int32_t {
     None = 0,
-    OddMask,   // below 3 -> 3, above the row's maximum mask -> maximum, even -> next odd
+    OddMask,  // below 3 -> 3, above the row's maximum mask -> maximum, even -> next odd
     Level0To100,
     AtLeast1,  // below 1 -> 1; larger values are kept (the filters cope with them)
 };
@@ -31,12 +31,12 @@ struct FilterCatalogueRow {
     const char* menuName;     // "Add New Filter" menu
     const char* caption;      // parameter dialog title; null for types without a dialog
     FilterParamKind kind;
-    bool separatorAfter;      // a menu separator follows this type's menu item
-    int32_t newParams[3];     // what SetFilterDefaults puts into a fresh entry
-    int32_t ifZero[3];        // what the chain uses for a stored 0; 0 = no substitution
+    bool separatorAfter;   // a menu separator follows this type's menu item
+    int32_t newParams[3];  // what SetFilterDefaults puts into a fresh entry
+    int32_t ifZero[3];     // what the chain uses for a stored 0; 0 = no substitution
     FilterRepair repair[3];
-    int32_t maxMask;          // upper bound of the OddMask repair and of the editor's sizes
-    int32_t editorMin[3];     // ranges the parameter dialog offers (min == max == 0: unused)
+    int32_t maxMask;       // upper bound of the OddMask repair and of the editor's sizes
+    int32_t editorMin[3];  // ranges the parameter dialog offers (min == max == 0: unused)
     int32_t editorMax[3];
     int32_t editorIfZero[3];  // value the parameter dialog starts from for a stored 0; 0 = none
 };

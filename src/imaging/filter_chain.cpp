@@ -14,20 +14,20 @@
 
 #include <cstring>
 
+#include "base/text.h"
 #include "imaging/filter_catalogue.h"
 #include "imaging/filter_convolve.h"
 #include "imaging/filter_geometry.h"
 #include "imaging/filter_median.h"
 #include "imaging/filter_support.h"
 #include "imaging/filter_tone.h"
-#include "base/text.h"
 
 namespace {
 
 bool NeedsHistogram(int32_t type)
 {
-    return type == FilterEqualize || type == FilterLevel || type == FilterLevelPercent ||
-           type == FilterNormalize || type == FilterAdaptiveNormalization;
+    return type == FilterEqualize || type == FilterLevel || type == FilterLevelPercent
+           || type == FilterNormalize || type == FilterAdaptiveNormalization;
 }
 
 // One tone entry on its own, through the filters' public entry points.
@@ -83,8 +83,8 @@ public:
             }
             histogramValid_ = true;
         }
-        if (!BuildToneTable(type, p, histogramValid_ ? histogram_.data() : nullptr, n,
-                            lowClip_, step_.data())) {
+        if (!BuildToneTable(type, p, histogramValid_ ? histogram_.data() : nullptr, n, lowClip_,
+                            step_.data())) {
             return;  // this entry leaves the image as it is
         }
         uint16_t* t = table_.data();
@@ -109,8 +109,7 @@ public:
     void Flush()
     {
         if (pending_)
-            MapThroughTable(image_->pixels, PixelCount(image_->width, image_->height),
-                            table_.data());
+            MapThroughTable(image_->pixels, PixelCount(image_->width, image_->height), table_.data());
         pending_ = false;
         histogramValid_ = false;
     }
@@ -118,9 +117,9 @@ public:
 private:
     Image16* image_;
     int32_t lowClip_;
-    FilterBuffer<uint16_t> table_;     // composition of the run so far
-    FilterBuffer<uint16_t> step_;      // the entry being added
-    FilterBuffer<uint32_t> histogram_; // of the image as the composed table leaves it
+    FilterBuffer<uint16_t> table_;      // composition of the run so far
+    FilterBuffer<uint16_t> step_;       // the entry being added
+    FilterBuffer<uint32_t> histogram_;  // of the image as the composed table leaves it
     FilterBuffer<uint32_t> spare_;
     bool usable_ = false;
     bool pending_ = false;

@@ -156,16 +156,15 @@ bool SharpenWeights(int32_t mask, int32_t level, double* weights, int32_t* nOut)
     return true;
 }
 
-bool GaussianBlurInto(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
-                      int32_t mask)
+bool GaussianBlurInto(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t mask)
 {
     size_t count = PixelCount(width, height);
     if (!src || !dst || count == 0)
         return false;
     int32_t n = NormaliseMask(mask);
     FilterBuffer<double> weights(n > 0 ? (size_t)n : 0);
-    if (!weights || !GaussianBlurAxisWeights(mask, weights.data(), &n) ||
-        !SeparableBlur(src, dst, width, height, n, weights.data())) {
+    if (!weights || !GaussianBlurAxisWeights(mask, weights.data(), &n)
+        || !SeparableBlur(src, dst, width, height, n, weights.data())) {
         if (dst != src)
             memcpy(dst, src, count * sizeof(uint16_t));
         return false;
@@ -214,8 +213,7 @@ void SmoothFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)
     });
 }
 
-void GaussianEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t mask,
-                         int32_t level)
+void GaussianEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t mask, int32_t level)
 {
     size_t count = PixelCount(width, height);
     if (!pixels || count == 0)

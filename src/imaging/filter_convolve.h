@@ -8,20 +8,16 @@
 
 void SmoothFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask);
 void GaussianBlur(uint16_t* pixels, int32_t width, int32_t height, int32_t mask);
-void GaussianEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t mask,
-                         int32_t level);
-void LaplaceEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t mask,
-                        int32_t level);
+void GaussianEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t mask, int32_t level);
+void LaplaceEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t mask, int32_t level);
 void SharpenFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask, int32_t level);
 
 // Gaussian Blur from src into dst (both W x H). Returns false, with dst a copy of src, when
 // the weights or the working rows cannot be obtained.
-bool GaussianBlurInto(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
-                      int32_t mask);
+bool GaussianBlurInto(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t mask);
 // Laplace's pre-smoothing: horizontal then vertical Gaussian, falling back to a box filter and
 // then to a plain copy when memory runs short.
-void SeparableGaussian(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
-                       int32_t mask);
+void SeparableGaussian(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t mask);
 
 // The n x n kernels as the filters use them, row-major (n = normalised mask). Return false
 // when the mask is refused. Exposed for the tests and the benchmark.

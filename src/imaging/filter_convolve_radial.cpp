@@ -54,7 +54,7 @@ struct RadialPlan {
     int64_t groupLoad[kMaxPairs];  // sum of pixels x multiple over the group's classes
     int32_t lastGroupOfRadicand[2 * kMaxHalf * kMaxHalf + 1];  // -1: none yet
     int32_t groupFill[kMaxPairs];
-    int32_t order[kMaxPairs];    // pairs by distance
+    int32_t order[kMaxPairs];  // pairs by distance
     int32_t slot[kMaxPairs];
     int32_t emitted[kMaxPairs];  // classes group by group
 };
@@ -236,8 +236,7 @@ void BuildPlan(RadialPlan* p, int32_t n, int32_t width, const double* weights, b
 
 // Vertical pair sums of one output row into padded columns (edge columns repeated):
 // v[0] is the middle row, v[a] the rows a above and a below added.
-NYRA_ALWAYS_INLINE void VerticalPairs(const FilterBand& band, int32_t y, int32_t h,
-                                      int32_t* const* v)
+NYRA_ALWAYS_INLINE void VerticalPairs(const FilterBand& band, int32_t y, int32_t h, int32_t* const* v)
 {
     const int32_t w = band.width;
     for (int32_t a = 0; a <= h; a++) {
@@ -359,8 +358,7 @@ NYRA_ALWAYS_INLINE void RadialBlock(const RadialPlan& p, const int32_t* base, do
 // scratch: h + 1 rows of RowLength int32 (the padded width plus a block of slack, so the last
 // block may read past the image), then width + kBlock doubles.
 template <typename VI, typename VD, int K>
-NYRA_ALWAYS_INLINE void RadialRowsBody(const RadialPlan& p, int32_t h, FilterBand& band,
-                                       uint8_t* scratch)
+NYRA_ALWAYS_INLINE void RadialRowsBody(const RadialPlan& p, int32_t h, FilterBand& band, uint8_t* scratch)
 {
     constexpr int32_t kStep = K * (int32_t)(sizeof(VI) / sizeof(int32_t));
     static_assert(kStep <= kBlock, "block wider than the slack");

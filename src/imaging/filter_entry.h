@@ -35,9 +35,9 @@ constexpr int32_t kFilterTypeCount = 24;
 constexpr int32_t kMaxFilters = 32;
 
 struct FilterEntry {
-    int32_t type;      // FilterType code
-    int32_t enabled;   // non-zero: the entry runs
-    int32_t param1;    // meaning per type (filter catalogue)
+    int32_t type;     // FilterType code
+    int32_t enabled;  // non-zero: the entry runs
+    int32_t param1;   // meaning per type (filter catalogue)
     int32_t param2;
     int32_t param3;
     char modality[8];  // "" (every image) or "IO"; byte 7 always 0

@@ -74,8 +74,7 @@ void SmoothingWeights(int32_t n, double* weights)
 
 }  // namespace
 
-void SeparableGaussian(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height,
-                       int32_t mask)
+void SeparableGaussian(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t mask)
 {
     size_t count = PixelCount(width, height);
     int32_t n = NormaliseMask(mask);
@@ -128,8 +127,7 @@ void SeparableGaussian(const uint16_t* src, uint16_t* dst, int32_t width, int32_
     }
 }
 
-void LaplaceEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t mask,
-                        int32_t level)
+void LaplaceEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t mask, int32_t level)
 {
     size_t count = PixelCount(width, height);
     if (!pixels || count == 0)

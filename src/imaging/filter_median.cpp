@@ -32,19 +32,19 @@ namespace {
 
 // ---- selection network ------------------------------------------------------------------
 
-constexpr int32_t kMaxNetworkInputs = 32;   // 5 x 5 padded to a power of two
+constexpr int32_t kMaxNetworkInputs = 32;  // 5 x 5 padded to a power of two
 constexpr int32_t kMaxComparators = 256;
-constexpr int32_t kChunk = 128;             // pixels per pass through the network
+constexpr int32_t kChunk = 128;  // pixels per pass through the network
 
 struct Comparator {
-    uint8_t lo, hi;       // after the exchange lo holds the smaller value
+    uint8_t lo, hi;  // after the exchange lo holds the smaller value
     uint8_t keepLo, keepHi;
 };
 
 struct Network {
-    int32_t inputs;   // real inputs; wires inputs..wires-1 hold 65535
+    int32_t inputs;  // real inputs; wires inputs..wires-1 hold 65535
     int32_t wires;
-    int32_t output;   // wire holding the median
+    int32_t output;  // wire holding the median
     int32_t count;
     Comparator c[kMaxComparators];
 };
@@ -131,8 +131,8 @@ struct PaddedWindow {
 
 // ---- selection network, table form ------------------------------------------------------
 
-NYRA_ALWAYS_INLINE void NetworkRowBody(const Network& net, const PaddedWindow& win, int32_t w,
-                                       uint16_t* out, uint16_t* wires)
+NYRA_ALWAYS_INLINE void NetworkRowBody(const Network& net, const PaddedWindow& win, int32_t w, uint16_t* out,
+                                       uint16_t* wires)
 {
     const int32_t n = win.n;
     for (int32_t i = net.inputs; i < net.wires; i++)
@@ -177,30 +177,27 @@ struct Exchange {
 };
 
 constexpr int32_t kMedian9Output = 4;
-constexpr Exchange kMedian9[] = {
-    {0, 1, 3}, {2, 3, 3}, {4, 5, 3}, {6, 7, 3}, {0, 2, 3}, {1, 3, 3}, {4, 6, 3}, {5, 7, 3}, {1,
-    2, 3}, {5, 6, 3}, {0, 4, 3}, {1, 5, 3}, {2, 6, 3}, {3, 7, 1}, {2, 4, 3}, {3, 5, 3}, {1, 2,
-    2}, {3, 4, 3}, {5, 6, 1}, {0, 8, 2}, {4, 8, 1}, {2, 4, 2}, {3, 5, 1}, {3, 4, 2}
-};
+constexpr Exchange kMedian9[] = {{0, 1, 3}, {2, 3, 3}, {4, 5, 3}, {6, 7, 3}, {0, 2, 3}, {1, 3, 3},
+                                 {4, 6, 3}, {5, 7, 3}, {1, 2, 3}, {5, 6, 3}, {0, 4, 3}, {1, 5, 3},
+                                 {2, 6, 3}, {3, 7, 1}, {2, 4, 3}, {3, 5, 3}, {1, 2, 2}, {3, 4, 3},
+                                 {5, 6, 1}, {0, 8, 2}, {4, 8, 1}, {2, 4, 2}, {3, 5, 1}, {3, 4, 2}};
 constexpr int32_t kMedian25Output = 12;
 constexpr Exchange kMedian25[] = {
-    {0, 1, 3}, {2, 3, 3}, {4, 5, 3}, {6, 7, 3}, {8, 9, 3}, {10, 11, 3}, {12, 13, 3}, {14, 15,
-    3}, {16, 17, 3}, {18, 19, 3}, {20, 21, 3}, {22, 23, 3}, {0, 2, 3}, {1, 3, 3}, {4, 6, 3}, {5,
-    7, 3}, {8, 10, 3}, {9, 11, 3}, {12, 14, 3}, {13, 15, 3}, {16, 18, 3}, {17, 19, 3}, {20, 22,
-    3}, {21, 23, 3}, {1, 2, 3}, {5, 6, 3}, {9, 10, 3}, {13, 14, 3}, {17, 18, 3}, {21, 22, 3},
-    {0, 4, 3}, {1, 5, 3}, {2, 6, 3}, {3, 7, 3}, {8, 12, 3}, {9, 13, 3}, {10, 14, 3}, {11, 15,
-    3}, {16, 20, 3}, {17, 21, 3}, {18, 22, 3}, {19, 23, 3}, {2, 4, 3}, {3, 5, 3}, {10, 12, 3},
-    {11, 13, 3}, {18, 20, 3}, {19, 21, 3}, {1, 2, 3}, {3, 4, 3}, {5, 6, 3}, {9, 10, 3}, {11, 12,
-    3}, {13, 14, 3}, {17, 18, 3}, {19, 20, 3}, {21, 22, 3}, {0, 8, 3}, {1, 9, 3}, {2, 10, 3},
-    {3, 11, 3}, {4, 12, 3}, {5, 13, 3}, {6, 14, 3}, {7, 15, 1}, {16, 24, 3}, {4, 8, 3}, {5, 9,
-    3}, {6, 10, 3}, {7, 11, 3}, {20, 24, 3}, {2, 4, 3}, {3, 5, 3}, {6, 8, 3}, {7, 9, 3}, {10,
-    12, 3}, {11, 13, 3}, {18, 20, 3}, {19, 21, 3}, {22, 24, 3}, {1, 2, 3}, {3, 4, 3}, {5, 6, 3},
-    {7, 8, 3}, {9, 10, 3}, {11, 12, 3}, {13, 14, 1}, {17, 18, 3}, {19, 20, 3}, {21, 22, 3}, {23,
-    24, 3}, {0, 16, 2}, {1, 17, 2}, {2, 18, 2}, {3, 19, 2}, {4, 20, 2}, {5, 21, 2}, {6, 22, 1},
-    {7, 23, 1}, {8, 24, 1}, {8, 16, 2}, {9, 17, 2}, {10, 18, 1}, {11, 19, 1}, {12, 20, 1}, {13,
-    21, 1}, {6, 10, 2}, {7, 11, 2}, {12, 16, 1}, {13, 17, 1}, {10, 12, 2}, {11, 13, 1}, {11, 12,
-    2}
-};
+    {0, 1, 3},   {2, 3, 3},   {4, 5, 3},   {6, 7, 3},   {8, 9, 3},   {10, 11, 3}, {12, 13, 3}, {14, 15, 3},
+    {16, 17, 3}, {18, 19, 3}, {20, 21, 3}, {22, 23, 3}, {0, 2, 3},   {1, 3, 3},   {4, 6, 3},   {5, 7, 3},
+    {8, 10, 3},  {9, 11, 3},  {12, 14, 3}, {13, 15, 3}, {16, 18, 3}, {17, 19, 3}, {20, 22, 3}, {21, 23, 3},
+    {1, 2, 3},   {5, 6, 3},   {9, 10, 3},  {13, 14, 3}, {17, 18, 3}, {21, 22, 3}, {0, 4, 3},   {1, 5, 3},
+    {2, 6, 3},   {3, 7, 3},   {8, 12, 3},  {9, 13, 3},  {10, 14, 3}, {11, 15, 3}, {16, 20, 3}, {17, 21, 3},
+    {18, 22, 3}, {19, 23, 3}, {2, 4, 3},   {3, 5, 3},   {10, 12, 3}, {11, 13, 3}, {18, 20, 3}, {19, 21, 3},
+    {1, 2, 3},   {3, 4, 3},   {5, 6, 3},   {9, 10, 3},  {11, 12, 3}, {13, 14, 3}, {17, 18, 3}, {19, 20, 3},
+    {21, 22, 3}, {0, 8, 3},   {1, 9, 3},   {2, 10, 3},  {3, 11, 3},  {4, 12, 3},  {5, 13, 3},  {6, 14, 3},
+    {7, 15, 1},  {16, 24, 3}, {4, 8, 3},   {5, 9, 3},   {6, 10, 3},  {7, 11, 3},  {20, 24, 3}, {2, 4, 3},
+    {3, 5, 3},   {6, 8, 3},   {7, 9, 3},   {10, 12, 3}, {11, 13, 3}, {18, 20, 3}, {19, 21, 3}, {22, 24, 3},
+    {1, 2, 3},   {3, 4, 3},   {5, 6, 3},   {7, 8, 3},   {9, 10, 3},  {11, 12, 3}, {13, 14, 1}, {17, 18, 3},
+    {19, 20, 3}, {21, 22, 3}, {23, 24, 3}, {0, 16, 2},  {1, 17, 2},  {2, 18, 2},  {3, 19, 2},  {4, 20, 2},
+    {5, 21, 2},  {6, 22, 1},  {7, 23, 1},  {8, 24, 1},  {8, 16, 2},  {9, 17, 2},  {10, 18, 1}, {11, 19, 1},
+    {12, 20, 1}, {13, 21, 1}, {6, 10, 2},  {7, 11, 2},  {12, 16, 1}, {13, 17, 1}, {10, 12, 2}, {11, 13, 1},
+    {11, 12, 2}};
 
 // 7 x 7 from sorted columns, with the work shared between neighbouring output pixels: each
 // padded column's seven values are sorted once per row (kSort7), each pair of neighbouring
@@ -208,40 +205,34 @@ constexpr Exchange kMedian25[] = {
 // then takes three merged pairs and one sorted column through the pruned Batcher merges down
 // to its median (kMedian49: wire 14 b + r is rank r of pair b, wires 42.. the last column;
 // the merges were padded to powers of two with +infinity, whose comparators fall away).
-constexpr Exchange kSort7[] = {
-    {0, 6, 3}, {2, 3, 3}, {4, 5, 3}, {0, 2, 3}, {1, 4, 3}, {3, 6, 3}, {0, 1, 3}, {2, 5, 3},
-    {3, 4, 3}, {1, 2, 3}, {4, 6, 3}, {2, 3, 3}, {4, 5, 3}, {1, 2, 3}, {3, 4, 3}, {5, 6, 3}
-};
-constexpr Exchange kMerge7[] = {
-    {0, 7, 3}, {1, 8, 3}, {2, 9, 3}, {3, 10, 3}, {4, 11, 3}, {5, 12, 3}, {6, 13, 3}, {4, 7,
-    3}, {5, 8, 3}, {6, 9, 3}, {2, 4, 3}, {3, 5, 3}, {6, 7, 3}, {10, 8, 3}, {9, 11, 3}, {1,
-    2, 3}, {3, 4, 3}, {5, 6, 3}, {10, 7, 3}, {8, 9, 3}, {12, 11, 3}
-};
+constexpr Exchange kSort7[] = {{0, 6, 3}, {2, 3, 3}, {4, 5, 3}, {0, 2, 3}, {1, 4, 3}, {3, 6, 3},
+                               {0, 1, 3}, {2, 5, 3}, {3, 4, 3}, {1, 2, 3}, {4, 6, 3}, {2, 3, 3},
+                               {4, 5, 3}, {1, 2, 3}, {3, 4, 3}, {5, 6, 3}};
+constexpr Exchange kMerge7[] = {{0, 7, 3},  {1, 8, 3},  {2, 9, 3},  {3, 10, 3}, {4, 11, 3}, {5, 12, 3},
+                                {6, 13, 3}, {4, 7, 3},  {5, 8, 3},  {6, 9, 3},  {2, 4, 3},  {3, 5, 3},
+                                {6, 7, 3},  {10, 8, 3}, {9, 11, 3}, {1, 2, 3},  {3, 4, 3},  {5, 6, 3},
+                                {10, 7, 3}, {8, 9, 3},  {12, 11, 3}};
 constexpr uint8_t kMerge7Rank[14] = {0, 1, 2, 3, 4, 5, 6, 10, 7, 8, 9, 12, 11, 13};
 constexpr int32_t kMedian49Output = 22;
 constexpr Exchange kMedian49[] = {
-    {0, 14, 3}, {1, 15, 3}, {2, 16, 3}, {3, 17, 3}, {4, 18, 3}, {5, 19, 3}, {6, 20, 3}, {7,
-    21, 3}, {8, 22, 3}, {9, 23, 3}, {10, 24, 3}, {11, 25, 3}, {12, 26, 3}, {13, 27, 3}, {28,
-    42, 3}, {29, 43, 3}, {30, 44, 3}, {31, 45, 3}, {32, 46, 3}, {33, 47, 3}, {34, 48, 3},
-    {8, 14, 3}, {9, 15, 3}, {10, 16, 3}, {11, 17, 3}, {12, 18, 3}, {13, 19, 3}, {36, 42, 3},
-    {37, 43, 3}, {38, 44, 3}, {39, 45, 3}, {40, 46, 3}, {41, 47, 3}, {4, 8, 3}, {5, 9, 3},
-    {6, 10, 3}, {7, 11, 3}, {12, 14, 3}, {13, 15, 3}, {20, 16, 3}, {21, 17, 3}, {18, 22, 3},
-    {19, 23, 3}, {32, 36, 3}, {33, 37, 3}, {34, 38, 3}, {35, 39, 3}, {40, 42, 3}, {41, 43,
-    3}, {48, 44, 3}, {2, 4, 3}, {3, 5, 3}, {6, 8, 3}, {7, 9, 3}, {10, 12, 3}, {11, 13, 3},
-    {20, 14, 3}, {21, 15, 3}, {16, 18, 3}, {17, 19, 3}, {24, 22, 3}, {25, 23, 3}, {30, 32,
-    3}, {31, 33, 3}, {34, 36, 3}, {35, 37, 3}, {38, 40, 3}, {39, 41, 3}, {48, 42, 3}, {45,
-    43, 3}, {44, 46, 3}, {1, 2, 3}, {3, 4, 3}, {5, 6, 3}, {7, 8, 3}, {9, 10, 3}, {11, 12,
-    3}, {13, 20, 3}, {21, 14, 3}, {15, 16, 3}, {17, 18, 3}, {19, 24, 3}, {25, 22, 3}, {23,
-    26, 3}, {29, 30, 3}, {31, 32, 3}, {33, 34, 3}, {35, 36, 3}, {37, 38, 3}, {39, 40, 3},
-    {41, 48, 3}, {45, 42, 3}, {43, 44, 3}, {47, 46, 3}, {0, 28, 2}, {1, 29, 2}, {2, 30, 2},
-    {3, 31, 2}, {4, 32, 2}, {5, 33, 2}, {6, 34, 2}, {7, 35, 2}, {8, 36, 2}, {9, 37, 2}, {10,
-    38, 2}, {11, 39, 2}, {12, 40, 1}, {13, 41, 1}, {20, 48, 1}, {21, 45, 1}, {14, 42, 1},
-    {15, 43, 1}, {16, 44, 1}, {17, 47, 1}, {18, 46, 1}, {14, 28, 2}, {15, 29, 2}, {16, 30,
-    2}, {17, 31, 2}, {18, 32, 1}, {19, 33, 1}, {24, 34, 1}, {25, 35, 1}, {22, 36, 1}, {23,
-    37, 1}, {26, 38, 1}, {27, 39, 1}, {12, 18, 2}, {13, 19, 2}, {20, 24, 2}, {21, 25, 2},
-    {22, 28, 1}, {23, 29, 1}, {26, 30, 1}, {27, 31, 1}, {18, 22, 2}, {19, 23, 2}, {24, 26,
-    1}, {25, 27, 1}, {24, 22, 2}, {25, 23, 1}, {25, 22, 2}
-};
+    {0, 14, 3},  {1, 15, 3},  {2, 16, 3},  {3, 17, 3},  {4, 18, 3},  {5, 19, 3},  {6, 20, 3},  {7, 21, 3},
+    {8, 22, 3},  {9, 23, 3},  {10, 24, 3}, {11, 25, 3}, {12, 26, 3}, {13, 27, 3}, {28, 42, 3}, {29, 43, 3},
+    {30, 44, 3}, {31, 45, 3}, {32, 46, 3}, {33, 47, 3}, {34, 48, 3}, {8, 14, 3},  {9, 15, 3},  {10, 16, 3},
+    {11, 17, 3}, {12, 18, 3}, {13, 19, 3}, {36, 42, 3}, {37, 43, 3}, {38, 44, 3}, {39, 45, 3}, {40, 46, 3},
+    {41, 47, 3}, {4, 8, 3},   {5, 9, 3},   {6, 10, 3},  {7, 11, 3},  {12, 14, 3}, {13, 15, 3}, {20, 16, 3},
+    {21, 17, 3}, {18, 22, 3}, {19, 23, 3}, {32, 36, 3}, {33, 37, 3}, {34, 38, 3}, {35, 39, 3}, {40, 42, 3},
+    {41, 43, 3}, {48, 44, 3}, {2, 4, 3},   {3, 5, 3},   {6, 8, 3},   {7, 9, 3},   {10, 12, 3}, {11, 13, 3},
+    {20, 14, 3}, {21, 15, 3}, {16, 18, 3}, {17, 19, 3}, {24, 22, 3}, {25, 23, 3}, {30, 32, 3}, {31, 33, 3},
+    {34, 36, 3}, {35, 37, 3}, {38, 40, 3}, {39, 41, 3}, {48, 42, 3}, {45, 43, 3}, {44, 46, 3}, {1, 2, 3},
+    {3, 4, 3},   {5, 6, 3},   {7, 8, 3},   {9, 10, 3},  {11, 12, 3}, {13, 20, 3}, {21, 14, 3}, {15, 16, 3},
+    {17, 18, 3}, {19, 24, 3}, {25, 22, 3}, {23, 26, 3}, {29, 30, 3}, {31, 32, 3}, {33, 34, 3}, {35, 36, 3},
+    {37, 38, 3}, {39, 40, 3}, {41, 48, 3}, {45, 42, 3}, {43, 44, 3}, {47, 46, 3}, {0, 28, 2},  {1, 29, 2},
+    {2, 30, 2},  {3, 31, 2},  {4, 32, 2},  {5, 33, 2},  {6, 34, 2},  {7, 35, 2},  {8, 36, 2},  {9, 37, 2},
+    {10, 38, 2}, {11, 39, 2}, {12, 40, 1}, {13, 41, 1}, {20, 48, 1}, {21, 45, 1}, {14, 42, 1}, {15, 43, 1},
+    {16, 44, 1}, {17, 47, 1}, {18, 46, 1}, {14, 28, 2}, {15, 29, 2}, {16, 30, 2}, {17, 31, 2}, {18, 32, 1},
+    {19, 33, 1}, {24, 34, 1}, {25, 35, 1}, {22, 36, 1}, {23, 37, 1}, {26, 38, 1}, {27, 39, 1}, {12, 18, 2},
+    {13, 19, 2}, {20, 24, 2}, {21, 25, 2}, {22, 28, 1}, {23, 29, 1}, {26, 30, 1}, {27, 31, 1}, {18, 22, 2},
+    {19, 23, 2}, {24, 26, 1}, {25, 27, 1}, {24, 22, 2}, {25, 23, 1}, {25, 22, 2}};
 
 // Two output rows at once: their windows share six input rows. Each padded column of those
 // six is sorted (kSort6) and neighbouring sorted columns are merged (kMerge6; rank k on wire
@@ -250,45 +241,36 @@ constexpr Exchange kMedian49[] = {
 // adds seven more, so kShared42 computes just those (rank 17 + i on wire kShared42Rank[i]).
 // Each row then sorts its own seven values (wires 8..14) and merges them with the eight
 // candidates (wires 0..7) as far as rank 7, its median (kFinal15).
-constexpr Exchange kSort6[] = {
-    {1, 2, 3}, {0, 2, 3}, {0, 1, 3}, {4, 5, 3}, {3, 5, 3}, {3, 4, 3}, {0, 3, 3}, {1, 4, 3},
-    {2, 5, 3}, {2, 4, 3}, {1, 3, 3}, {2, 3, 3}
-};
-constexpr Exchange kMerge6[] = {
-    {0, 6, 3}, {4, 10, 3}, {4, 6, 3}, {2, 8, 3}, {2, 4, 3}, {8, 6, 3}, {1, 7, 3}, {5, 11, 3},
-    {5, 7, 3}, {3, 9, 3}, {3, 5, 3}, {9, 7, 3}, {1, 2, 3}, {3, 4, 3}, {5, 8, 3}, {9, 6, 3},
-    {7, 10, 3}
-};
+constexpr Exchange kSort6[] = {{1, 2, 3}, {0, 2, 3}, {0, 1, 3}, {4, 5, 3}, {3, 5, 3}, {3, 4, 3},
+                               {0, 3, 3}, {1, 4, 3}, {2, 5, 3}, {2, 4, 3}, {1, 3, 3}, {2, 3, 3}};
+constexpr Exchange kMerge6[] = {{0, 6, 3}, {4, 10, 3}, {4, 6, 3}, {2, 8, 3}, {2, 4, 3}, {8, 6, 3},
+                                {1, 7, 3}, {5, 11, 3}, {5, 7, 3}, {3, 9, 3}, {3, 5, 3}, {9, 7, 3},
+                                {1, 2, 3}, {3, 4, 3},  {5, 8, 3}, {9, 6, 3}, {7, 10, 3}};
 constexpr uint8_t kMerge6Rank[12] = {0, 1, 2, 3, 4, 5, 8, 9, 6, 7, 10, 11};
 constexpr Exchange kShared42[] = {
-    {0, 12, 3}, {8, 20, 3}, {8, 12, 3}, {4, 16, 3}, {4, 8, 3}, {16, 12, 3}, {2, 14, 3},
-    {10, 22, 3}, {10, 14, 3}, {6, 18, 3}, {6, 10, 3}, {18, 14, 3}, {2, 4, 3}, {6, 8, 3},
-    {10, 16, 3}, {18, 12, 3}, {14, 20, 3}, {1, 13, 3}, {9, 21, 3}, {9, 13, 3}, {5, 17, 3},
-    {5, 9, 3}, {17, 13, 3}, {3, 15, 3}, {11, 23, 3}, {11, 15, 3}, {7, 19, 3}, {7, 11, 3},
-    {19, 15, 3}, {3, 5, 3}, {7, 9, 3}, {11, 17, 3}, {19, 13, 3}, {15, 21, 3}, {1, 2, 3},
-    {3, 4, 3}, {5, 6, 3}, {7, 8, 3}, {9, 10, 3}, {11, 16, 3}, {17, 18, 3}, {19, 12, 3},
-    {13, 14, 3}, {15, 20, 3}, {21, 22, 3}, {24, 36, 3}, {32, 36, 3}, {28, 40, 3}, {28, 32, 3},
-    {40, 36, 3}, {26, 38, 3}, {34, 38, 3}, {30, 34, 3}, {26, 28, 3}, {30, 32, 3}, {34, 40, 3},
-    {38, 36, 3}, {25, 37, 3}, {33, 37, 3}, {29, 41, 3}, {29, 33, 3}, {41, 37, 3}, {27, 39, 3},
-    {35, 39, 3}, {31, 35, 3}, {27, 29, 3}, {31, 33, 3}, {35, 41, 3}, {39, 37, 3}, {25, 26, 3},
-    {27, 28, 3}, {29, 30, 3}, {31, 32, 3}, {33, 34, 3}, {35, 40, 3}, {41, 38, 3}, {39, 36, 3},
-    {0, 24, 2}, {12, 36, 1}, {12, 24, 2}, {8, 32, 2}, {32, 24, 1}, {4, 28, 2}, {20, 28, 1},
-    {16, 40, 1}, {16, 20, 2}, {20, 32, 3}, {2, 26, 2}, {14, 26, 3}, {10, 34, 3}, {10, 14, 2},
-    {34, 26, 1}, {6, 30, 2}, {22, 30, 1}, {18, 38, 1}, {18, 22, 3}, {18, 14, 2}, {22, 34, 1},
-    {14, 20, 3}, {22, 32, 3}, {1, 25, 2}, {13, 37, 1}, {13, 25, 3}, {9, 33, 3}, {9, 13, 2},
-    {33, 25, 1}, {5, 29, 2}, {21, 29, 1}, {17, 41, 1}, {17, 21, 3}, {17, 13, 2}, {21, 33, 3},
-    {3, 27, 2}, {15, 27, 3}, {11, 35, 3}, {11, 15, 2}, {35, 27, 1}, {7, 31, 2}, {23, 31, 1},
-    {19, 39, 1}, {19, 23, 3}, {19, 15, 3}, {23, 35, 1}, {19, 13, 2}, {15, 21, 3}, {23, 33, 1},
-    {13, 14, 3}, {15, 20, 3}, {21, 22, 3}, {23, 32, 3}
-};
+    {0, 12, 3},  {8, 20, 3},  {8, 12, 3},  {4, 16, 3},  {4, 8, 3},   {16, 12, 3}, {2, 14, 3},  {10, 22, 3},
+    {10, 14, 3}, {6, 18, 3},  {6, 10, 3},  {18, 14, 3}, {2, 4, 3},   {6, 8, 3},   {10, 16, 3}, {18, 12, 3},
+    {14, 20, 3}, {1, 13, 3},  {9, 21, 3},  {9, 13, 3},  {5, 17, 3},  {5, 9, 3},   {17, 13, 3}, {3, 15, 3},
+    {11, 23, 3}, {11, 15, 3}, {7, 19, 3},  {7, 11, 3},  {19, 15, 3}, {3, 5, 3},   {7, 9, 3},   {11, 17, 3},
+    {19, 13, 3}, {15, 21, 3}, {1, 2, 3},   {3, 4, 3},   {5, 6, 3},   {7, 8, 3},   {9, 10, 3},  {11, 16, 3},
+    {17, 18, 3}, {19, 12, 3}, {13, 14, 3}, {15, 20, 3}, {21, 22, 3}, {24, 36, 3}, {32, 36, 3}, {28, 40, 3},
+    {28, 32, 3}, {40, 36, 3}, {26, 38, 3}, {34, 38, 3}, {30, 34, 3}, {26, 28, 3}, {30, 32, 3}, {34, 40, 3},
+    {38, 36, 3}, {25, 37, 3}, {33, 37, 3}, {29, 41, 3}, {29, 33, 3}, {41, 37, 3}, {27, 39, 3}, {35, 39, 3},
+    {31, 35, 3}, {27, 29, 3}, {31, 33, 3}, {35, 41, 3}, {39, 37, 3}, {25, 26, 3}, {27, 28, 3}, {29, 30, 3},
+    {31, 32, 3}, {33, 34, 3}, {35, 40, 3}, {41, 38, 3}, {39, 36, 3}, {0, 24, 2},  {12, 36, 1}, {12, 24, 2},
+    {8, 32, 2},  {32, 24, 1}, {4, 28, 2},  {20, 28, 1}, {16, 40, 1}, {16, 20, 2}, {20, 32, 3}, {2, 26, 2},
+    {14, 26, 3}, {10, 34, 3}, {10, 14, 2}, {34, 26, 1}, {6, 30, 2},  {22, 30, 1}, {18, 38, 1}, {18, 22, 3},
+    {18, 14, 2}, {22, 34, 1}, {14, 20, 3}, {22, 32, 3}, {1, 25, 2},  {13, 37, 1}, {13, 25, 3}, {9, 33, 3},
+    {9, 13, 2},  {33, 25, 1}, {5, 29, 2},  {21, 29, 1}, {17, 41, 1}, {17, 21, 3}, {17, 13, 2}, {21, 33, 3},
+    {3, 27, 2},  {15, 27, 3}, {11, 35, 3}, {11, 15, 2}, {35, 27, 1}, {7, 31, 2},  {23, 31, 1}, {19, 39, 1},
+    {19, 23, 3}, {19, 15, 3}, {23, 35, 1}, {19, 13, 2}, {15, 21, 3}, {23, 33, 1}, {13, 14, 3}, {15, 20, 3},
+    {21, 22, 3}, {23, 32, 3}};
 constexpr uint8_t kShared42Rank[8] = {13, 14, 15, 20, 21, 22, 23, 32};
-constexpr Exchange kFinal15[] = {
-    {8, 14, 3}, {10, 11, 3}, {12, 13, 3}, {8, 10, 3}, {9, 12, 3}, {11, 14, 3}, {8, 9, 3},
-    {10, 13, 3}, {11, 12, 3}, {9, 10, 3}, {12, 14, 3}, {10, 11, 3}, {12, 13, 3}, {9, 10, 3},
-    {11, 12, 3}, {13, 14, 3}, {0, 8, 2}, {4, 12, 1}, {4, 8, 2}, {2, 10, 2}, {6, 14, 1},
-    {6, 10, 1}, {6, 8, 2}, {1, 9, 2}, {5, 13, 1}, {5, 9, 2}, {3, 11, 2}, {7, 11, 1}, {7, 9, 1},
-    {7, 8, 1}
-};
+constexpr Exchange kFinal15[] = {{8, 14, 3},  {10, 11, 3}, {12, 13, 3}, {8, 10, 3},  {9, 12, 3},  {11, 14, 3},
+                                 {8, 9, 3},   {10, 13, 3}, {11, 12, 3}, {9, 10, 3},  {12, 14, 3}, {10, 11, 3},
+                                 {12, 13, 3}, {9, 10, 3},  {11, 12, 3}, {13, 14, 3}, {0, 8, 2},   {4, 12, 1},
+                                 {4, 8, 2},   {2, 10, 2},  {6, 14, 1},  {6, 10, 1},  {6, 8, 2},   {1, 9, 2},
+                                 {5, 13, 1},  {5, 9, 2},   {3, 11, 2},  {7, 11, 1},  {7, 9, 1},   {7, 8, 1}};
 constexpr int32_t kFinal15Output = 7;
 
 template <typename V>
@@ -366,14 +348,12 @@ bool VectorRowBase(const PaddedWindow& win, int32_t w, uint16_t* out)
 
 NYRA_TARGET_AVX2 bool VectorRowAvx2(const PaddedWindow& win, int32_t w, uint16_t* out)
 {
-    return win.n == 3 ? VectorRowBody<Lanes16, 3>(win, w, out)
-                      : VectorRowBody<Lanes16, 5>(win, w, out);
+    return win.n == 3 ? VectorRowBody<Lanes16, 3>(win, w, out) : VectorRowBody<Lanes16, 5>(win, w, out);
 }
 
 NYRA_TARGET_AVX512 bool VectorRowAvx512(const PaddedWindow& win, int32_t w, uint16_t* out)
 {
-    return win.n == 3 ? VectorRowBody<Lanes32, 3>(win, w, out)
-                      : VectorRowBody<Lanes32, 5>(win, w, out);
+    return win.n == 3 ? VectorRowBody<Lanes32, 3>(win, w, out) : VectorRowBody<Lanes32, 5>(win, w, out);
 }
 
 // Every padded column of rows[0..6] sorted: sorted[r][x] is the r-th smallest of the seven
@@ -414,8 +394,8 @@ NYRA_ALWAYS_INLINE void MergeColumnPairs(uint16_t* const* sorted, int32_t pw, ui
 
 // Window columns x0 .. x0 + 6: the pairs at x0, x0 + 2, x0 + 4 and the sorted column x0 + 6.
 template <typename V>
-NYRA_ALWAYS_INLINE void Median49Vector(uint16_t* const* sorted, uint16_t* const* pairs,
-                                       int32_t x0, uint16_t* out)
+NYRA_ALWAYS_INLINE void Median49Vector(uint16_t* const* sorted, uint16_t* const* pairs, int32_t x0,
+                                       uint16_t* out)
 {
     V w[49];
     for (int32_t b = 0; b < 3; b++)
@@ -511,8 +491,8 @@ NYRA_ALWAYS_INLINE void MergeColumnPairs6(uint16_t* const* sorted, int32_t pw, u
 // row above the shared six, bottom the row below.
 template <typename V>
 NYRA_ALWAYS_INLINE void Median49PairVector(uint16_t* const* sorted, uint16_t* const* pairs,
-                                           const uint16_t* top, const uint16_t* bottom,
-                                           int32_t x0, uint16_t* outTop, uint16_t* outBottom)
+                                           const uint16_t* top, const uint16_t* bottom, int32_t x0,
+                                           uint16_t* outTop, uint16_t* outBottom)
 {
     V w[42];
     for (int32_t b = 0; b < 3; b++)
@@ -558,11 +538,10 @@ NYRA_ALWAYS_INLINE void Median7PairBody(const PaddedWindow& win, int32_t w, uint
         MergeColumnPairs6<V>(sorted, len + 6, sorted + 6);
         int32_t x0 = 0;
         for (; x0 + lanes <= len; x0 += lanes)
-            Median49PairVector<V>(sorted, sorted + 6, top, bottom, x0, outTop + s0 + x0,
-                                  outBottom + s0 + x0);
+            Median49PairVector<V>(sorted, sorted + 6, top, bottom, x0, outTop + s0 + x0, outBottom + s0 + x0);
         if (x0 < len)
-            Median49PairVector<V>(sorted, sorted + 6, top, bottom, len - lanes,
-                                  outTop + s0 + (len - lanes), outBottom + s0 + (len - lanes));
+            Median49PairVector<V>(sorted, sorted + 6, top, bottom, len - lanes, outTop + s0 + (len - lanes),
+                                  outBottom + s0 + (len - lanes));
     }
 }
 
@@ -590,12 +569,11 @@ int32_t MedianLanes(int32_t simd)
     return simd == 2 ? 32 : simd == 1 ? 16 : 8;
 }
 
-void NetworkRow(const MedianJob& job, const PaddedWindow& win, int32_t w, uint16_t* out,
-                uint16_t* wires)
+void NetworkRow(const MedianJob& job, const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* wires)
 {
-    bool done = job.simd == 2 ? VectorRowAvx512(win, w, out)
-              : job.simd == 1 ? VectorRowAvx2(win, w, out)
-                              : VectorRowBase(win, w, out);
+    bool done = job.simd == 2   ? VectorRowAvx512(win, w, out)
+                : job.simd == 1 ? VectorRowAvx2(win, w, out)
+                                : VectorRowBase(win, w, out);
     if (!done)
         NetworkRowBody(job.net, win, w, out, wires);
 }
@@ -623,8 +601,7 @@ inline int32_t BlockCount(const uint16_t* fine, int32_t block)
 // values at aligned positions, whole blocks when four empty values meet a block boundary,
 // single values otherwise.
 template <typename Count, typename Block>
-NYRA_ALWAYS_INLINE int32_t WalkToMedian(int32_t med, int32_t& less, int32_t k, Count count,
-                                        Block block)
+NYRA_ALWAYS_INLINE int32_t WalkToMedian(int32_t med, int32_t& less, int32_t k, Count count, Block block)
 {
     while (less > k) {
         if ((med & 3) == 0 && med >= 4) {
@@ -671,9 +648,8 @@ NYRA_ALWAYS_INLINE int32_t WalkToMedian(int32_t med, int32_t& less, int32_t k, C
 
 // Moves the window of one input row (rows[i] of win) one column right in `fine`, counting
 // the values that cross med (two counts, so the additions do not form one chain).
-NYRA_ALWAYS_INLINE void SlideRow(const uint16_t* r, int32_t n, uint16_t* fine, int32_t medA,
-                                 int32_t medB, int32_t* leftA, int32_t* enteredA,
-                                 int32_t* leftB, int32_t* enteredB)
+NYRA_ALWAYS_INLINE void SlideRow(const uint16_t* r, int32_t n, uint16_t* fine, int32_t medA, int32_t medB,
+                                 int32_t* leftA, int32_t* enteredA, int32_t* leftB, int32_t* enteredB)
 {
     const uint16_t gone = r[-1], come = r[n - 1];
     if (gone == come)
@@ -686,8 +662,7 @@ NYRA_ALWAYS_INLINE void SlideRow(const uint16_t* r, int32_t n, uint16_t* fine, i
     *enteredB += come < medB;
 }
 
-void AddRows(const PaddedWindow& win, int32_t first, int32_t last, int32_t x, uint16_t* fine,
-             int32_t sign)
+void AddRows(const PaddedWindow& win, int32_t first, int32_t last, int32_t x, uint16_t* fine, int32_t sign)
 {
     for (int32_t i = first; i < last; i++) {
         for (int32_t j = 0; j < win.n; j++)
@@ -726,8 +701,8 @@ NYRA_TARGET_AVX512 bool NearMedian(const uint16_t* a, const uint16_t* b, int32_t
 {
     if (med < 16 || med > 65536 - 16)
         return false;
-    const __m512i counts = _mm512_add_epi16(_mm512_loadu_si512(a + med - 16),
-                                            _mm512_loadu_si512(b + med - 16));
+    const __m512i counts =
+        _mm512_add_epi16(_mm512_loadu_si512(a + med - 16), _mm512_loadu_si512(b + med - 16));
     alignas(64) static const uint16_t kLane[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
                                                    11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
                                                    22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
@@ -735,8 +710,7 @@ NYRA_TARGET_AVX512 bool NearMedian(const uint16_t* a, const uint16_t* b, int32_t
     __m512i upTo = counts;  // upTo[j]: the counts of lanes 0 .. j
     for (int32_t step = 1; step < 32; step *= 2) {
         const __m512i from = _mm512_sub_epi16(lane, _mm512_set1_epi16((short)step));
-        upTo = _mm512_add_epi16(
-            upTo, _mm512_maskz_permutexvar_epi16((__mmask32)(~0u << step), from, upTo));
+        upTo = _mm512_add_epi16(upTo, _mm512_maskz_permutexvar_epi16((__mmask32)(~0u << step), from, upTo));
     }
     const __m512i before = _mm512_sub_epi16(upTo, counts);  // lanes 0 .. j - 1
     alignas(64) uint16_t sums[64];
@@ -777,11 +751,9 @@ NYRA_ALWAYS_INLINE void HistogramRowPairBody(const PaddedWindow& win, int32_t w,
         if (x > 0) {
             int32_t leftA = 0, enteredA = 0, leftB = 0, enteredB = 0, unused = 0;
             for (int32_t i = 1; i < n; i++)
-                SlideRow(win.rows[i] + x, n, shared, medA, medB, &leftA, &enteredA, &leftB,
-                         &enteredB);
+                SlideRow(win.rows[i] + x, n, shared, medA, medB, &leftA, &enteredA, &leftB, &enteredB);
             SlideRow(win.rows[0] + x, n, top, medA, medA, &leftA, &enteredA, &unused, &unused);
-            SlideRow(win.rows[n] + x, n, bottom, medB, medB, &leftB, &enteredB, &unused,
-                     &unused);
+            SlideRow(win.rows[n] + x, n, bottom, medB, medB, &leftB, &enteredB, &unused, &unused);
             lessA += enteredA - leftA;
             lessB += enteredB - leftB;
         }
@@ -808,8 +780,8 @@ NYRA_ALWAYS_INLINE void HistogramRowPairBody(const PaddedWindow& win, int32_t w,
     AddRows(win, n, n + 1, w - 1, bottom, -1);
 }
 
-void HistogramRowPair(const PaddedWindow& win, int32_t w, uint16_t* outA, uint16_t* outB,
-                      uint16_t* shared, uint16_t* top, uint16_t* bottom)
+void HistogramRowPair(const PaddedWindow& win, int32_t w, uint16_t* outA, uint16_t* outB, uint16_t* shared,
+                      uint16_t* top, uint16_t* bottom)
 {
     HistogramRowPairBody<false>(win, w, outA, outB, shared, top, bottom);
 }
@@ -856,8 +828,8 @@ size_t MedianScratchBytes(int32_t n, int32_t width)
 {
     if (n <= 5)
         return RingBytes(n, width) + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t));
-    return RingBytes(n, width) + 3 * kHistogramStride + Align64((size_t)width * sizeof(uint16_t)) +
-           (n == 7 ? SortedBytes() : 0);
+    return RingBytes(n, width) + 3 * kHistogramStride + Align64((size_t)width * sizeof(uint16_t))
+           + (n == 7 ? SortedBytes() : 0);
 }
 
 void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
@@ -881,8 +853,8 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
     const bool network7 = n == 7 && w >= MedianLanes(job.simd);
     uint16_t* sorted[kSortedRows] = {};
     for (int32_t r = 0; network7 && r < kSortedRows; r++)
-        sorted[r] = reinterpret_cast<uint16_t*>(second + Align64((size_t)w * sizeof(uint16_t)) / 2 +
-                                                r * kSortedRowBytes / 2);
+        sorted[r] = reinterpret_cast<uint16_t*>(second + Align64((size_t)w * sizeof(uint16_t)) / 2
+                                                + r * kSortedRowBytes / 2);
     win.Start(band);
     for (int32_t y = band.y0; y < band.y1;) {
         if (network7 && y + 1 < band.y1) {
@@ -954,8 +926,12 @@ inline uint16_t Median5(uint16_t a, uint16_t b, uint16_t c, uint16_t d, uint16_t
 {
     uint16_t t;
     // Sort (a,b) and (d,e); drop the smallest of the four mins/maxes, then take the middle.
-    t = std::min(a, b); b = std::max(a, b); a = t;
-    t = std::min(d, e); e = std::max(d, e); d = t;
+    t = std::min(a, b);
+    b = std::max(a, b);
+    a = t;
+    t = std::min(d, e);
+    e = std::max(d, e);
+    d = t;
     // The smaller of the two minima and the larger of the two maxima cannot be the median.
     uint16_t lowMax = std::max(a, d);
     uint16_t highMin = std::min(b, e);
@@ -979,8 +955,8 @@ void MedianFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)
     job[0].simd = SimdLevel();
     if (n <= 5)
         BuildMedianNetwork(n * n, &job[0].net);
-    RunFilterBands(pixels, pixels, width, height, n / 2, 16, MedianScratchBytes(n, width),
-                   MedianBand, job.data());
+    RunFilterBands(pixels, pixels, width, height, n / 2, 16, MedianScratchBytes(n, width), MedianBand,
+                   job.data());
 }
 
 void FastNoiseRemoval(uint16_t* pixels, int32_t width, int32_t height)

@@ -33,10 +33,10 @@ typedef double Double8 __attribute__((vector_size(64)));
 
 struct SeparableJob {
     const double* weights;
-    int32_t n, h;    // n = 0: Laplace without smoothing
-    bool pairs;      // add the two pixels of one weight first (Gaussian Blur)
+    int32_t n, h;  // n = 0: Laplace without smoothing
+    bool pairs;    // add the two pixels of one weight first (Gaussian Blur)
     bool laplace;
-    double factor;   // Laplace: level / 100
+    double factor;  // Laplace: level / 100
 };
 
 size_t Align64(size_t bytes)
@@ -163,12 +163,11 @@ NYRA_TARGET_AVX2 inline void LoadPixels(const uint16_t* a, Double4* v)
 }
 
 template <>
-NYRA_TARGET_AVX2 inline void LoadPixelPairs(const uint16_t* a, const uint16_t* b, Double4* lo,
-                                            Double4* hi)
+NYRA_TARGET_AVX2 inline void LoadPixelPairs(const uint16_t* a, const uint16_t* b, Double4* lo, Double4* hi)
 {
-    const __m256i i = _mm256_add_epi32(
-        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
-        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b))));
+    const __m256i i =
+        _mm256_add_epi32(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+                         _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b))));
     *lo = (Double4)_mm256_cvtepi32_pd(_mm256_castsi256_si128(i));
     *hi = (Double4)_mm256_cvtepi32_pd(_mm256_extracti128_si256(i, 1));
 }
@@ -181,8 +180,7 @@ NYRA_TARGET_AVX512 inline void LoadPixels(const uint16_t* a, Double8* v)
 }
 
 template <>
-NYRA_TARGET_AVX512 inline void LoadPixelPairs(const uint16_t* a, const uint16_t* b, Double8* lo,
-                                              Double8* hi)
+NYRA_TARGET_AVX512 inline void LoadPixelPairs(const uint16_t* a, const uint16_t* b, Double8* lo, Double8* hi)
 {
     const __m512i i = _mm512_add_epi32(
         _mm512_maskz_cvtepu16_epi32(0xFFFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a))),
@@ -194,8 +192,7 @@ NYRA_TARGET_AVX512 inline void LoadPixelPairs(const uint16_t* a, const uint16_t*
 
 // Across on a row of pixels (w + n - 1 long plus slack): the same sums as Across.
 template <typename VD, int K>
-NYRA_ALWAYS_INLINE void AcrossPixels(const SeparableJob& j, const uint16_t* line, int32_t w,
-                                     double* out)
+NYRA_ALWAYS_INLINE void AcrossPixels(const SeparableJob& j, const uint16_t* line, int32_t w, double* out)
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     constexpr int32_t kStep = K * kLanes;
@@ -248,8 +245,7 @@ NYRA_ALWAYS_INLINE void AcrossPixels(const SeparableJob& j, const uint16_t* line
 
 // out[x] = the n weights times rows[0 .. n - 1][x], for x below w.
 template <typename VD, int K>
-NYRA_ALWAYS_INLINE void Down(const SeparableJob& j, const double* const* rows, int32_t w,
-                             double* out)
+NYRA_ALWAYS_INLINE void Down(const SeparableJob& j, const double* const* rows, int32_t w, double* out)
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     constexpr int32_t kStep = K * kLanes;
@@ -362,8 +358,8 @@ NYRA_ALWAYS_INLINE void DownRows(const SeparableJob& j, const double* const* row
 // Two neighbouring rows of Laplace's smoothing in the defined order: out0 from rows[0 .. n - 1],
 // out1 from rows[1 .. n]; each row is loaded once for both sums.
 template <typename VD, int K>
-NYRA_ALWAYS_INLINE void DownPair(const SeparableJob& j, const double* const* rows, int32_t w,
-                                 double* out0, double* out1)
+NYRA_ALWAYS_INLINE void DownPair(const SeparableJob& j, const double* const* rows, int32_t w, double* out0,
+                                 double* out1)
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     constexpr int32_t kStep = K * kLanes;
@@ -409,8 +405,8 @@ NYRA_ALWAYS_INLINE void LaplaceRow(const uint16_t* up, const uint16_t* mid, cons
                                    const uint16_t* v, int32_t w, double factor, uint16_t* out)
 {
     for (int32_t x = 0; x < w; x++) {
-        const int32_t d = 4 * (int32_t)mid[x] - (int32_t)mid[x - 1] - (int32_t)mid[x + 1] -
-                          (int32_t)down[x] - (int32_t)up[x];
+        const int32_t d = 4 * (int32_t)mid[x] - (int32_t)mid[x - 1] - (int32_t)mid[x + 1] - (int32_t)down[x]
+                          - (int32_t)up[x];
         out[x] = RoundClamp((double)d * factor + (double)v[x]);
     }
 }
@@ -429,10 +425,7 @@ struct BandRows {
     int32_t smoothRow[kSmoothSlots];
 
     int32_t Clamp(int32_t r) const { return r < 0 ? 0 : (r >= height ? height - 1 : r); }
-    uint16_t* SmoothSlot(int32_t r) const
-    {
-        return smooth + (size_t)(r % kSmoothSlots) * ((size_t)w + 2);
-    }
+    uint16_t* SmoothSlot(int32_t r) const { return smooth + (size_t)(r % kSmoothSlots) * ((size_t)w + 2); }
 };
 
 // (Helpers of the band body are always inlined: a separate copy would be built for the
@@ -441,8 +434,8 @@ struct BandRows {
 // Row r filtered across. The n + 1 rows two neighbouring vertical sums read are consecutive,
 // so they sit in distinct slots and filtering one never evicts another.
 template <typename VD, int K>
-NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b,
-                                           const FilterBand& band, int32_t r)
+NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b, const FilterBand& band,
+                                           int32_t r)
 {
     const int32_t slot = r % (b.n + kDownRows), w = b.w, h = b.h;
     double* out = b.across + (size_t)slot * b.rowDoubles;
@@ -473,8 +466,8 @@ NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b,
 
 // Row r smoothed (filtered across, then down), rounded into out.
 template <typename VD, int K>
-NYRA_ALWAYS_INLINE void SmoothInto(const SeparableJob& j, BandRows& b, const FilterBand& band,
-                                   int32_t r, uint16_t* out)
+NYRA_ALWAYS_INLINE void SmoothInto(const SeparableJob& j, BandRows& b, const FilterBand& band, int32_t r,
+                                   uint16_t* out)
 {
     const double* rows[kLargestFilterMask];
     for (int32_t k = 0; k < b.n; k++)
@@ -487,8 +480,8 @@ NYRA_ALWAYS_INLINE void SmoothInto(const SeparableJob& j, BandRows& b, const Fil
 // A missing row is smoothed together with the next one, which the next output row will ask
 // for; four slots keep the two rows the current output row still reads.
 template <typename VD, int K>
-NYRA_ALWAYS_INLINE const uint16_t* SmoothRow(const SeparableJob& j, BandRows& b,
-                                             const FilterBand& band, int32_t r)
+NYRA_ALWAYS_INLINE const uint16_t* SmoothRow(const SeparableJob& j, BandRows& b, const FilterBand& band,
+                                             int32_t r)
 {
     const int32_t w = b.w, n = b.n, h = b.h;
     uint16_t* s = b.SmoothSlot(r);
@@ -617,9 +610,8 @@ bool Run(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int3
 {
     if (!src || !dst || width <= 0 || height <= 0 || job.n < 0 || job.n > kLargestFilterMask)
         return false;
-    return RunFilterBands(src, dst, width, height, halo, 32, LayoutFor(job.n, width).total,
-                          SeparableBand, const_cast<SeparableJob*>(&job),
-                          job.laplace ? 1 : kDownRows);
+    return RunFilterBands(src, dst, width, height, halo, 32, LayoutFor(job.n, width).total, SeparableBand,
+                          const_cast<SeparableJob*>(&job), job.laplace ? 1 : kDownRows);
 }
 
 }  // namespace
@@ -633,8 +625,8 @@ bool SeparableBlur(const uint16_t* src, uint16_t* dst, int32_t width, int32_t he
     return Run(src, dst, width, height, n / 2, job);
 }
 
-bool LaplaceBands(uint16_t* pixels, int32_t width, int32_t height, int32_t n,
-                  const double* weights, double factor)
+bool LaplaceBands(uint16_t* pixels, int32_t width, int32_t height, int32_t n, const double* weights,
+                  double factor)
 {
     const SeparableJob job{weights, n, n / 2, false, true, factor};
     return Run(pixels, pixels, width, height, n > 0 ? n / 2 + 1 : 1, job);

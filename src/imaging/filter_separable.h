@@ -15,5 +15,5 @@ bool SeparableBlur(const uint16_t* src, uint16_t* dst, int32_t width, int32_t he
 // last, every smoothed pixel rounded and clamped), then every pixel v becomes
 // D x factor + v, D the four-neighbour Laplacian of the smoothed image. With n = 0 the
 // Laplacian is taken of the image itself. False (image untouched) without memory.
-bool LaplaceBands(uint16_t* pixels, int32_t width, int32_t height, int32_t n,
-                  const double* weights, double factor);
+bool LaplaceBands(uint16_t* pixels, int32_t width, int32_t height, int32_t n, const double* weights,
+                  double factor);

@@ -8,8 +8,8 @@
 // under its unwind tables (spills would fault), so the x86_64 Windows build keeps the baseline.
 #pragma once
 
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(__clang__) && \
-    (!defined(_WIN32) || !defined(_WIN64))
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(__clang__) \
+    && (!defined(_WIN32) || !defined(_WIN64))
 #define NYRA_HAVE_AVX2_PATH 1
 #define NYRA_TARGET_AVX2 __attribute__((target("avx2")))
 #define NYRA_TARGET_AVX512 \

@@ -175,8 +175,8 @@ namespace {
 int DetectSimdLevel()
 {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq"))
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+        && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq"))
         return 2;
     return __builtin_cpu_supports("avx2") ? 1 : 0;
 }

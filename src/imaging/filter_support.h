@@ -86,8 +86,7 @@ template <typename F>
 void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, F& body)
 {
     ForEachRowBand(
-        rows, minRowsPerBand,
-        [](void* c, int32_t b, int32_t e) { (*static_cast<F*>(c))(b, e); }, &body);
+        rows, minRowsPerBand, [](void* c, int32_t b, int32_t e) { (*static_cast<F*>(c))(b, e); }, &body);
 }
 
 // Threads the neighbourhood filters may use: 0 (the default) means one per processor.

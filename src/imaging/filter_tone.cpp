@@ -19,7 +19,10 @@ namespace {
 
 constexpr int32_t kTop = 65535;
 
-double BrightnessValue(int32_t v, double offset) { return v + offset; }
+double BrightnessValue(int32_t v, double offset)
+{
+    return v + offset;
+}
 
 uint16_t Brightness(int32_t v, int32_t level)
 {
@@ -178,8 +181,8 @@ void MapThroughTable(uint16_t* pixels, size_t count, const uint16_t* table)
         pixels[i] = table[pixels[i]];
 }
 
-bool BuildToneTable(int32_t type, const int32_t p[3], const uint32_t* h, size_t count,
-                    int32_t lowClip, uint16_t* table)
+bool BuildToneTable(int32_t type, const int32_t p[3], const uint32_t* h, size_t count, int32_t lowClip,
+                    uint16_t* table)
 {
     switch (type) {
     case FilterInvert:
@@ -200,10 +203,10 @@ bool BuildToneTable(int32_t type, const int32_t p[3], const uint32_t* h, size_t 
     }
     case FilterDynamicDarken: {
         int32_t level = p[0];
-        double k = level < 1 ? 1.0 / 50.0
-                 : level <= 50 ? (double)level / 50.0
-                 : level <= 100 ? (double)level / 10.0
-                 : 10.0;
+        double k = level < 1      ? 1.0 / 50.0
+                   : level <= 50  ? (double)level / 50.0
+                   : level <= 100 ? (double)level / 10.0
+                                  : 10.0;
         double base = k * 65536.0;
         for (int32_t i = 0; i <= kTop; i++) {
             double v = std::pow(base, (double)i / 65535.0) / k - 1.0;
@@ -313,8 +316,7 @@ bool BuildToneTable(int32_t type, const int32_t p[3], const uint32_t* h, size_t 
             table[i] = Adaptive(i, lo, hi, scale);
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -322,8 +324,8 @@ namespace {
 
 bool NeedsHistogram(int32_t type)
 {
-    return type == FilterEqualize || type == FilterLevel || type == FilterLevelPercent ||
-           type == FilterNormalize || type == FilterAdaptiveNormalization;
+    return type == FilterEqualize || type == FilterLevel || type == FilterLevelPercent
+           || type == FilterNormalize || type == FilterAdaptiveNormalization;
 }
 
 // One tone entry on its own: histogram if the curve needs one, table, one pass. lowClip
@@ -404,8 +406,7 @@ void LevelAdjust(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot,
     RunTone(pixels, count, FilterLevel, minimum, pivot, maximum, lowClip);
 }
 
-void LevelAdjustByPercentage(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot,
-                             int32_t maximum)
+void LevelAdjustByPercentage(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot, int32_t maximum)
 {
     RunTone(pixels, count, FilterLevelPercent, minimum, pivot, maximum);
 }
@@ -431,8 +432,7 @@ void AdaptiveNormalize(uint16_t* pixels, size_t count, int32_t lowPercent, int32
     RunTone(pixels, count, FilterAdaptiveNormalization, lowPercent, highPercent, 0);
 }
 
-void HistogramClipPoints(const uint16_t* pixels, size_t count, double fraction, int32_t* low,
-                         int32_t* high)
+void HistogramClipPoints(const uint16_t* pixels, size_t count, double fraction, int32_t* low, int32_t* high)
 {
     int32_t lo = 0, hi = kTop;
     FilterBuffer<uint32_t> h(kToneTableSize);

@@ -23,16 +23,14 @@ void GammaCorrect(uint16_t* pixels, size_t count, int32_t gammaX100);
 // lowClip: the capture's low clip point, which widens the image's own (-1: none).
 void LevelAdjust(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot, int32_t maximum,
                  int32_t lowClip = -1);
-void LevelAdjustByPercentage(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot,
-                             int32_t maximum);
+void LevelAdjustByPercentage(uint16_t* pixels, size_t count, int32_t minimum, int32_t pivot, int32_t maximum);
 void NormalizeImage(uint16_t* pixels, size_t count);
 void AdaptiveNormalize(uint16_t* pixels, size_t count, int32_t lowPercent, int32_t highPercent);
 
 // Clip points at a tail fraction: low is the first value whose cumulative count exceeds
 // trunc(count x fraction), high the same from the top; high > low always. Without memory for
 // the histogram: 0 and 65535.
-void HistogramClipPoints(const uint16_t* pixels, size_t count, double fraction, int32_t* low,
-                         int32_t* high);
+void HistogramClipPoints(const uint16_t* pixels, size_t count, double fraction, int32_t* low, int32_t* high);
 // First value whose cumulative count reaches trunc(count x fraction); 0 for fraction <= 0 and
 // 65535 for fraction >= 1.
 int32_t HistogramPercentile(const uint16_t* pixels, size_t count, double fraction);
@@ -50,5 +48,5 @@ void MapThroughTable(uint16_t* pixels, size_t count, const uint16_t* table);
 bool IsToneFilter(int32_t type);
 // The curve of a tone entry (type 0..10, parameters after the chain's substitutions), from the
 // histogram of the pixels it would see. lowClip is the capture's low clip point (-1: none).
-bool BuildToneTable(int32_t type, const int32_t params[3], const uint32_t* histogram,
-                    size_t count, int32_t lowClip, uint16_t* table);
+bool BuildToneTable(int32_t type, const int32_t params[3], const uint32_t* histogram, size_t count,
+                    int32_t lowClip, uint16_t* table);

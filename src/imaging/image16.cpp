@@ -56,17 +56,17 @@ static void Put32(uint8_t* p, uint32_t v)
 void WriteDib16(uint8_t* out, int32_t width, int32_t height, const uint16_t* pixels)
 {
     uint32_t stride = DibStride(width);
-    Put32(out + 0, kDibHeaderSize);          // biSize
-    Put32(out + 4, (uint32_t)width);         // biWidth
-    Put32(out + 8, (uint32_t)height);        // biHeight > 0: rows stored bottom-up
-    Put16(out + 12, 1);                      // biPlanes
-    Put16(out + 14, 16);                     // biBitCount
-    Put32(out + 16, 0);                      // biCompression = BI_RGB
+    Put32(out + 0, kDibHeaderSize);              // biSize
+    Put32(out + 4, (uint32_t)width);             // biWidth
+    Put32(out + 8, (uint32_t)height);            // biHeight > 0: rows stored bottom-up
+    Put16(out + 12, 1);                          // biPlanes
+    Put16(out + 14, 16);                         // biBitCount
+    Put32(out + 16, 0);                          // biCompression = BI_RGB
     Put32(out + 20, stride * (uint32_t)height);  // biSizeImage
     Put32(out + 24, (uint32_t)kDibPelsPerMeter);
     Put32(out + 28, (uint32_t)kDibPelsPerMeter);
-    Put32(out + 32, 0);                      // biClrUsed
-    Put32(out + 36, 0);                      // biClrImportant
+    Put32(out + 32, 0);  // biClrUsed
+    Put32(out + 36, 0);  // biClrImportant
     if (!pixels)
         return;
     uint8_t* rows = out + kDibHeaderSize;

@@ -4,5 +4,5 @@
 #include "settings/host_blob.h"
 #include "settings/settings_record.h"
 
-extern HostConfigBlob HostBlob;              // the host's stored blob
+extern HostConfigBlob HostBlob;  // the host's stored blob
 extern NyraSettings ActiveSettings;

@@ -10,10 +10,10 @@ constexpr uint32_t kHostBlobVersion = 0x10000;
 constexpr uint32_t kHostBlobSize = 2052;
 
 struct HostConfigBlob {
-    uint32_t version;        // 0x10000
-    char magic[4];           // "NYRS" when the blob carries settings
+    uint32_t version;  // 0x10000
+    char magic[4];     // "NYRS" when the blob carries settings
     NyraSettings settings;
-    uint8_t reserved[244];   // zero in a blob we built, otherwise kept as the host gave it
+    uint8_t reserved[244];  // zero in a blob we built, otherwise kept as the host gave it
 };
 static_assert(sizeof(HostConfigBlob) == kHostBlobSize, "");
 static_assert(offsetof(HostConfigBlob, magic) == 4, "");

@@ -125,8 +125,8 @@ bool NyraPersistSave(const NyraSettings* settings)
         LogTrace("NyraPersistSave: open temp failed (%lu)", (unsigned long)ops.lastError());
         return false;
     }
-    bool written = WriteAll(ops, file, bytes, kSettingsHeaderSize) &&
-                   WriteAll(ops, file, bytes + kSettingsHeaderSize, sizeof(NyraSettings));
+    bool written = WriteAll(ops, file, bytes, kSettingsHeaderSize)
+                   && WriteAll(ops, file, bytes + kSettingsHeaderSize, sizeof(NyraSettings));
     // A file whose flush failed may not be on disk yet; moving it over the old one could
     // leave neither after a crash, so it counts as a failed write.
     bool flushed = ops.flush(file);

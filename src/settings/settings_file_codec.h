@@ -7,8 +7,8 @@
 
 #include "settings/settings_record.h"
 
-constexpr uint32_t kSettingsFileVersion = 3;     // what the writer writes
-constexpr size_t kSettingsHeaderSize = 8;        // magic + version
+constexpr uint32_t kSettingsFileVersion = 3;                                      // what the writer writes
+constexpr size_t kSettingsHeaderSize = 8;                                         // magic + version
 constexpr size_t kSettingsFileSize = kSettingsHeaderSize + sizeof(NyraSettings);  // 1808
 
 // Header and record into out[kSettingsFileSize], always version 3.

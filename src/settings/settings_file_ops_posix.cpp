@@ -144,8 +144,8 @@ uint32_t PosixLastError()
 }
 
 const SettingsFileOps kPosixOps = {
-    PosixOpenRead, PosixCreateTemp, PosixRead,   PosixWrite,         PosixFlush,     PosixClose,
-    PosixMoveReplace, PosixRemove, PosixMakeDirectory, PosixProcessId, PosixLastError,
+    PosixOpenRead,    PosixCreateTemp, PosixRead,          PosixWrite,     PosixFlush,     PosixClose,
+    PosixMoveReplace, PosixRemove,     PosixMakeDirectory, PosixProcessId, PosixLastError,
 };
 
 }  // namespace

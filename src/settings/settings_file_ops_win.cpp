@@ -22,8 +22,8 @@ SettingsFileHandle WinOpenRead(const char* path)
 
 SettingsFileHandle WinCreateTemp(const char* path)
 {
-    return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+    return FromHandle(
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool WinRead(SettingsFileHandle file, void* buffer, uint32_t size, uint32_t* done)
@@ -79,8 +79,8 @@ uint32_t WinLastError()
 }
 
 const SettingsFileOps kWinOps = {
-    WinOpenRead, WinCreateTemp, WinRead,   WinWrite,     WinFlush,     WinClose,
-    WinMoveReplace, WinRemove, WinMakeDirectory, WinProcessId, WinLastError,
+    WinOpenRead,    WinCreateTemp, WinRead,          WinWrite,     WinFlush,     WinClose,
+    WinMoveReplace, WinRemove,     WinMakeDirectory, WinProcessId, WinLastError,
 };
 
 }  // namespace

@@ -29,7 +29,8 @@ void MigrateSettingsFile(NyraSettings* destination)
     }
     if (destination->enableLogging) {
         destination->enableLogging = 0;
-        LogTrace("NyraLoadSettings: diagnostic logging turned OFF (new default; re-enable in Hardware options)");
+        LogTrace(
+            "NyraLoadSettings: diagnostic logging turned OFF (new default; re-enable in Hardware options)");
     }
     NyraPersistSave(destination);
 }

@@ -13,10 +13,10 @@ extern const char kDefaultDataDir[];  // "C:\Apteryx\Apteryx Imaging\Devices\Nyr
 
 // Per sensor model (ModelIndex) integration parameters and correction folder.
 struct SensorModelParams {
-    int32_t integrationMode;       // 0 auto/auto, 1 auto detection/manual integration, 2 manual/manual
-    int32_t startThreshold;        // 0..65535
-    int32_t stopThreshold;         // 0..65535
-    int32_t integrationTimeMs;     // 1..60000
+    int32_t integrationMode;         // 0 auto/auto, 1 auto detection/manual integration, 2 manual/manual
+    int32_t startThreshold;          // 0..65535
+    int32_t stopThreshold;           // 0..65535
+    int32_t integrationTimeMs;       // 1..60000
     char correctionDir[kPathChars];  // where SN<serial>.CAL files are looked for
 };
 static_assert(sizeof(SensorModelParams) == 276, "");
@@ -30,26 +30,26 @@ static_assert(offsetof(SensorModelParams, correctionDir) == 16, "");
 // size is not a multiple of 8; the double at offset 48 is naturally placed either way.
 #pragma pack(push, 4)
 struct NyraSettings {
-    int32_t showSwitchSensorButton;      // 0
-    int32_t closeHardwareEachCapture;    // 4
-    int32_t closeHardwareAfterLayout;    // 8
-    int32_t makeCornersBlack;            // 12
-    int32_t enableLogging;               // 16, copied into LogGate at each capture start
-    int32_t allowSuspend;                // 20
-    int32_t suspendDelayMinutes;         // 24
-    int32_t imageReturnType;             // 28, CorrectionMode
-    uint32_t correctionImageCount;       // 32
-    int32_t captureTimeoutSeconds;       // 36, 5..600
-    int32_t applyImageFiltering;         // 40
-    int32_t saveRawImage;                // 44, stored and edited, read by nothing
-    double imageCalibration;             // 48, > 0
-    int32_t sensorModel;                 // 56, ModelIndex on the Hardware page
-    int32_t modelFollowsDetected;        // 60, always 1
-    int32_t reserved;                    // 64, always 0
+    int32_t showSwitchSensorButton;         // 0
+    int32_t closeHardwareEachCapture;       // 4
+    int32_t closeHardwareAfterLayout;       // 8
+    int32_t makeCornersBlack;               // 12
+    int32_t enableLogging;                  // 16, copied into LogGate at each capture start
+    int32_t allowSuspend;                   // 20
+    int32_t suspendDelayMinutes;            // 24
+    int32_t imageReturnType;                // 28, CorrectionMode
+    uint32_t correctionImageCount;          // 32
+    int32_t captureTimeoutSeconds;          // 36, 5..600
+    int32_t applyImageFiltering;            // 40
+    int32_t saveRawImage;                   // 44, stored and edited, read by nothing
+    double imageCalibration;                // 48, > 0
+    int32_t sensorModel;                    // 56, ModelIndex on the Hardware page
+    int32_t modelFollowsDetected;           // 60, always 1
+    int32_t reserved;                       // 64, always 0
     SensorModelParams models[kModelCount];  // 68
-    int32_t filterCount;                 // 896
-    FilterEntry filters[kMaxFilters];    // 900
-    int32_t hideExposureIndicator;       // 1796, 0 or 1
+    int32_t filterCount;                    // 896
+    FilterEntry filters[kMaxFilters];       // 900
+    int32_t hideExposureIndicator;          // 1796, 0 or 1
 };
 #pragma pack(pop)
 static_assert(sizeof(NyraSettings) == 1800, "NyraSettings is stored byte for byte");

@@ -3,8 +3,8 @@
 // value in a fixed order and hands the filter list to the catalogue's repair. Neither fails:
 // settings are repaired, never rejected. Flags other than those named below are not
 // normalised (any non-zero value means on).
-#include "imaging/filter_catalogue.h"
 #include "base/text.h"
+#include "imaging/filter_catalogue.h"
 #include "settings/settings.h"
 
 const char kDefaultDataDir[] = "C:\\Apteryx\\Apteryx Imaging\\Devices\\Nyra";

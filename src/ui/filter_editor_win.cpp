@@ -25,7 +25,8 @@ struct Column {
     int width;  // pixels
 };
 const Column kColumns[] = {
-    {"Macro", 150}, {"Modality Restriction", 110}, {"Parameters", 180}, {"Apply To Hardware", 90}, {"Exclude", 50},
+    {"Macro", 150},  {"Modality Restriction", 110}, {"Parameters", 180}, {"Apply To Hardware", 90},
+    {"Exclude", 50},
 };
 
 Editor* EditorOf(HWND dialog)
@@ -137,7 +138,8 @@ void RunCommand(HWND dialog, Editor* editor, int command)
             Refresh(dialog, editor, FilterListDelete(&model, selected));
         break;
     case IDM_FILTER_DELETE_ALL:
-        if (MessageBoxA(dialog, "Delete all filters?", "Filter Options", MB_YESNO | MB_ICONQUESTION) == IDYES) {
+        if (MessageBoxA(dialog, "Delete all filters?", "Filter Options", MB_YESNO | MB_ICONQUESTION)
+            == IDYES) {
             FilterListDeleteAll(&model);
             Refresh(dialog, editor, -1);
         }
@@ -159,8 +161,8 @@ void RunCommand(HWND dialog, Editor* editor, int command)
 void OpenMenu(HWND dialog, Editor* editor, int x, int y, UINT align)
 {
     HMENU menu = BuildMenu(editor->list, SelectedItem(dialog));
-    int command = TrackPopupMenu(menu, align | TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, x, y, 0, dialog,
-                                 nullptr);
+    int command = TrackPopupMenu(menu, align | TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, x, y, 0,
+                                 dialog, nullptr);
     DestroyMenu(menu);
     if (command)
         RunCommand(dialog, editor, command);
@@ -239,8 +241,7 @@ INT_PTR CALLBACK EditorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
         InitEditor(dialog, reinterpret_cast<Editor*>(lParam));
         return TRUE;
-    case WM_NOTIFY:
-        return editor ? OnNotify(dialog, editor, *reinterpret_cast<const NMHDR*>(lParam)) : FALSE;
+    case WM_NOTIFY: return editor ? OnNotify(dialog, editor, *reinterpret_cast<const NMHDR*>(lParam)) : FALSE;
     case WM_CONTEXTMENU:
         if (editor && (HWND)wParam == ListOf(dialog)) {
             if (lParam == -1)
@@ -267,8 +268,7 @@ INT_PTR CALLBACK EditorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             return FALSE;
         return TRUE;
     }
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -279,7 +279,7 @@ int32_t ShowFilterEditor(void* owner, NyraSettings* settings)
     Editor editor;
     editor.settings = settings;
     FilterListFromSettings(&editor.list, *settings);
-    INT_PTR result = DialogBoxParamA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(IDD_FILTER_EDITOR), (HWND)owner,
-                                     EditorProc, (LPARAM)&editor);
+    INT_PTR result = DialogBoxParamA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(IDD_FILTER_EDITOR),
+                                     (HWND)owner, EditorProc, (LPARAM)&editor);
     return result == 1 ? 1 : 0;
 }

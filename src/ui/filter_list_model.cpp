@@ -76,31 +76,26 @@ size_t FormatFilterParams(const FilterEntry& e, char* out, size_t size)
     const int p1 = e.param1, p2 = e.param2, p3 = e.param3;
     switch (e.type) {
     case FilterAdaptiveNormalization:
-        return FormatText(out, n, "Discard percentage low = %d.00%%; Discard percentage high = %d.00%%", p1, p2);
+        return FormatText(out, n, "Discard percentage low = %d.00%%; Discard percentage high = %d.00%%", p1,
+                          p2);
     case FilterBrightness:
-    case FilterContrast:
-        return FormatText(out, n, "Level = %d", p1);
+    case FilterContrast: return FormatText(out, n, "Level = %d", p1);
     case FilterDynamicDarken:
-    case FilterDynamicLighten:
-        return FormatText(out, n, "Level = %d", p1 != 0 ? p1 : 5);
-    case FilterGamma:
-        return FormatText(out, n, "Factor = %d.%02d", p1 / 100, p1 % 100);
+    case FilterDynamicLighten: return FormatText(out, n, "Level = %d", p1 != 0 ? p1 : 5);
+    case FilterGamma: return FormatText(out, n, "Factor = %d.%02d", p1 / 100, p1 % 100);
     case FilterLevel:
         return FormatText(out, n, "Min Value = %d; Pivot Value = %d; Max Value = %d", p1, p2, p3);
     case FilterLevelPercent:
-        return FormatText(out, n, "Min Value = %d.%02d%%; Pivot Value = %d.%02d%%; Max Value = %d.%02d%%", p1 / 100,
-                          p1 % 100, p2 / 100, p2 % 100, p3 / 100, p3 % 100);
+        return FormatText(out, n, "Min Value = %d.%02d%%; Pivot Value = %d.%02d%%; Max Value = %d.%02d%%",
+                          p1 / 100, p1 % 100, p2 / 100, p2 % 100, p3 / 100, p3 % 100);
     case FilterNoiseRemoval:
     case FilterDespeckle:
     case FilterGaussianBlur:
-    case FilterSmooth:
-        return FormatText(out, n, "Mask size = (%d x %d)", p1, p1);
+    case FilterSmooth: return FormatText(out, n, "Mask size = (%d x %d)", p1, p1);
     case FilterUnsharpMask:
     case FilterLaplace:
-    case FilterSharpen:
-        return FormatText(out, n, "Mask size = (%d x %d); Level = %d", p1, p1, p2);
-    default:
-        return CopyText(out, n, "");
+    case FilterSharpen: return FormatText(out, n, "Mask size = (%d x %d); Level = %d", p1, p1, p2);
+    default: return CopyText(out, n, "");
     }
 }
 
@@ -144,18 +139,12 @@ int32_t MaskSizeReadBack(int32_t selectedSize)
 const char* OneValueLabel(int32_t type)
 {
     switch (type) {
-    case FilterBrightness:
-        return "Brightness";
-    case FilterContrast:
-        return "Contrast";
-    case FilterDynamicDarken:
-        return "Dynamic Darken";
-    case FilterDynamicLighten:
-        return "Dynamic Lighten";
-    case FilterGamma:
-        return "Gamma";
-    default:
-        return "";
+    case FilterBrightness: return "Brightness";
+    case FilterContrast: return "Contrast";
+    case FilterDynamicDarken: return "Dynamic Darken";
+    case FilterDynamicLighten: return "Dynamic Lighten";
+    case FilterGamma: return "Gamma";
+    default: return "";
     }
 }
 
@@ -163,15 +152,11 @@ const char* OneValueRangeText(int32_t type)
 {
     switch (type) {
     case FilterBrightness:
-    case FilterContrast:
-        return "-100 to 100";
+    case FilterContrast: return "-100 to 100";
     case FilterDynamicDarken:
-    case FilterDynamicLighten:
-        return "1 to 100";
-    case FilterGamma:
-        return "1 to 1000 (x100: 50 = 0.50)";
-    default:
-        return "";
+    case FilterDynamicLighten: return "1 to 100";
+    case FilterGamma: return "1 to 1000 (x100: 50 = 0.50)";
+    default: return "";
     }
 }
 

@@ -7,9 +7,9 @@
 
 #include <commctrl.h>
 
-#include "imaging/filter_catalogue.h"
 #include "base/host_context.h"
 #include "base/text.h"
+#include "imaging/filter_catalogue.h"
 #include "resources/resource.h"
 #include "ui/filter_list_model.h"
 
@@ -24,18 +24,12 @@ struct ParamDialog {
 int TemplateFor(FilterParamKind kind)
 {
     switch (kind) {
-    case FilterParamKind::MaskSize:
-        return IDD_FILTER_MASK;
-    case FilterParamKind::MaskSizeAndFactor:
-        return IDD_FILTER_MASK_FACTOR;
-    case FilterParamKind::OneValue:
-        return IDD_FILTER_ONE_VALUE;
-    case FilterParamKind::ThreeLevels:
-        return IDD_FILTER_LEVELS;
-    case FilterParamKind::TwoPercentages:
-        return IDD_FILTER_PERCENTAGES;
-    default:
-        return 0;
+    case FilterParamKind::MaskSize: return IDD_FILTER_MASK;
+    case FilterParamKind::MaskSizeAndFactor: return IDD_FILTER_MASK_FACTOR;
+    case FilterParamKind::OneValue: return IDD_FILTER_ONE_VALUE;
+    case FilterParamKind::ThreeLevels: return IDD_FILTER_LEVELS;
+    case FilterParamKind::TwoPercentages: return IDD_FILTER_PERCENTAGES;
+    default: return 0;
     }
 }
 
@@ -92,9 +86,7 @@ void InitParamDialog(HWND dialog, const ParamDialog& p)
     const FilterEntry& e = *p.entry;
     SetWindowTextA(dialog, FilterCaption(e.type));
     switch (p.kind) {
-    case FilterParamKind::MaskSize:
-        FillMaskSizes(dialog, e.type, MaskSizeMaximum(e.type), e.param1);
-        break;
+    case FilterParamKind::MaskSize: FillMaskSizes(dialog, e.type, MaskSizeMaximum(e.type), e.param1); break;
     case FilterParamKind::MaskSizeAndFactor:
         FillMaskSizes(dialog, e.type, MaskSizeMaximum(e.type), e.param1);
         SetUpSlider(dialog, p.row->editorMin[1], p.row->editorMax[1],
@@ -128,8 +120,7 @@ void InitParamDialog(HWND dialog, const ParamDialog& p)
         SetDlgItemInt(dialog, IDC_PARAM_LEVEL1, (UINT)(e.param1 ? e.param1 : 2), TRUE);
         SetDlgItemInt(dialog, IDC_PARAM_LEVEL2, (UINT)(e.param2 ? e.param2 : 2), TRUE);
         break;
-    case FilterParamKind::None:
-        break;
+    case FilterParamKind::None: break;
     }
 }
 
@@ -137,16 +128,12 @@ void StoreParamDialog(HWND dialog, const ParamDialog& p)
 {
     FilterEntry& e = *p.entry;
     switch (p.kind) {
-    case FilterParamKind::MaskSize:
-        e.param1 = SelectedMaskSize(dialog);
-        break;
+    case FilterParamKind::MaskSize: e.param1 = SelectedMaskSize(dialog); break;
     case FilterParamKind::MaskSizeAndFactor:
         e.param1 = SelectedMaskSize(dialog);
         e.param2 = SliderPosition(dialog);
         break;
-    case FilterParamKind::OneValue:
-        e.param1 = SliderPosition(dialog);
-        break;
+    case FilterParamKind::OneValue: e.param1 = SliderPosition(dialog); break;
     case FilterParamKind::ThreeLevels:
         e.param1 = ReadUnsigned(dialog, IDC_PARAM_LEVEL1);
         e.param2 = ReadUnsigned(dialog, IDC_PARAM_LEVEL2);
@@ -156,8 +143,7 @@ void StoreParamDialog(HWND dialog, const ParamDialog& p)
         e.param1 = PercentageReadBack(ReadUnsigned(dialog, IDC_PARAM_LEVEL1));
         e.param2 = PercentageReadBack(ReadUnsigned(dialog, IDC_PARAM_LEVEL2));
         break;
-    case FilterParamKind::None:
-        break;
+    case FilterParamKind::None: break;
     }
 }
 
@@ -189,13 +175,10 @@ INT_PTR CALLBACK ParamProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
                 StoreParamDialog(dialog, *p);
             EndDialog(dialog, 1);
             return TRUE;
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            return TRUE;
+        case IDCANCEL: EndDialog(dialog, 0); return TRUE;
         }
         return FALSE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -209,7 +192,8 @@ INT_PTR CALLBACK ModalityProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
         const FilterEntry& e = *reinterpret_cast<const ModalityDialog*>(lParam)->entry;
         char prompt[200];
-        FormatText(prompt, sizeof prompt, "Please select the Modality that should be associated with the '%s' filter.",
+        FormatText(prompt, sizeof prompt,
+                   "Please select the Modality that should be associated with the '%s' filter.",
                    FilterDisplayName(e.type));
         SetDlgItemTextA(dialog, IDC_MODALITY_PROMPT, prompt);
         HWND box = GetDlgItem(dialog, IDC_MODALITY_TEXT);
@@ -246,12 +230,15 @@ bool EditFilterParams(HWND owner, FilterEntry* entry)
     const int resource = TemplateFor(p.kind);
     if (!resource || !p.row)
         return false;
-    return DialogBoxParamA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(resource), owner, ParamProc, (LPARAM)&p) == 1;
+    return DialogBoxParamA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(resource), owner, ParamProc,
+                           (LPARAM)&p)
+           == 1;
 }
 
 bool EditFilterModality(HWND owner, FilterEntry* entry)
 {
     ModalityDialog m = {entry};
-    return DialogBoxParamA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(IDD_FILTER_MODALITY), owner, ModalityProc,
-                           (LPARAM)&m) == 1;
+    return DialogBoxParamA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(IDD_FILTER_MODALITY), owner,
+                           ModalityProc, (LPARAM)&m)
+           == 1;
 }

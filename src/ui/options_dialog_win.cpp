@@ -99,8 +99,8 @@ void PlacePages(HWND dialog, OptionsContext* context)
     // Each page goes right after the tab control in the z-order, so Tab moves from the tabs
     // into the shown page and on to OK and Cancel, as the window reads.
     for (int i = 0; i < 3; i++)
-        SetWindowPos(Page(context, i), tab, area.left, area.top, area.right - area.left, area.bottom - area.top,
-                     SWP_NOACTIVATE);
+        SetWindowPos(Page(context, i), tab, area.left, area.top, area.right - area.left,
+                     area.bottom - area.top, SWP_NOACTIVATE);
 }
 
 void InitOptionsDialog(HWND dialog, OptionsContext* context)
@@ -169,8 +169,7 @@ INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             return TRUE;
         }
         return FALSE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -195,13 +194,14 @@ bool SaveOptions(HWND owner, OptionsContext* context)
 int32_t ShowOptionsDialog(OptionsContext* context, void* owner)
 {
     ComCtlV6Scope v6;
-    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES |
-                                                        ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES
+                                                        | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&classes);
     INT_PTR result = DialogBoxParamA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(IDD_OPTIONS), (HWND)owner,
                                      OptionsProc, (LPARAM)context);
     if (result == -1) {
-        LogTrace("ShowOptionsDialog: DialogBoxParam failed (GetLastError=%lu)", (unsigned long)GetLastError());
+        LogTrace("ShowOptionsDialog: DialogBoxParam failed (GetLastError=%lu)",
+                 (unsigned long)GetLastError());
         return -1;
     }
     return result == 1 ? 1 : 0;

@@ -9,19 +9,21 @@
 
 #include <initializer_list>
 
-#include "capture/sensor_tasks.h"
 #include "base/text.h"
+#include "capture/sensor_tasks.h"
 #include "resources/resource.h"
 #include "ui/options_model.h"
 #include "ui/options_pages_win.h"
 
 namespace {
 
-const char kSaturationNotice[] =
-    "NOTE: To display x-ray saturation data, position the sensor directly in front of the x-ray tubehead, with no "
-    "object in between. You will have five (5) seconds to expose the sensor after you start the capture. Please do "
-    "NOT unplug the sensor during this process. Also, any changes made to these options will be saved as if you "
-    "pressed the 'OK' button. Do you want to continue?";
+const char kSaturationNotice[] = "NOTE: To display x-ray saturation data, position the sensor directly in "
+                                 "front of the x-ray tubehead, with no "
+                                 "object in between. You will have five (5) seconds to expose the sensor "
+                                 "after you start the capture. Please do "
+                                 "NOT unplug the sensor during this process. Also, any changes made to these "
+                                 "options will be saved as if you "
+                                 "pressed the 'OK' button. Do you want to continue?";
 
 struct FlagControl {
     int id;
@@ -74,7 +76,8 @@ SensorModelParams& StoredModel(OptionsContext* context)
 void UpdateModeControls(HWND page)
 {
     HWND combo = GetDlgItem(page, IDC_HW_MODE);
-    ModeControls state = ModeControlsFor(SendMessageA(combo, CB_GETCURSEL, 0, 0) == CB_ERR ? -1 : ComboValue(page, IDC_HW_MODE));
+    ModeControls state = ModeControlsFor(
+        SendMessageA(combo, CB_GETCURSEL, 0, 0) == CB_ERR ? -1 : ComboValue(page, IDC_HW_MODE));
     const int start[] = {IDC_HW_START, IDC_HW_START_LABEL}, stop[] = {IDC_HW_STOP, IDC_HW_STOP_LABEL},
               time[] = {IDC_HW_TIME, IDC_HW_TIME_LABEL};
     for (int id : start)
@@ -108,8 +111,8 @@ void CountCorrectionFiles(HWND page, const char* folder)
 
 void LoadModelControls(HWND page, const SensorModelParams& m)
 {
-    SendDlgItemMessageA(page, IDC_HW_MODE, CB_SETCURSEL, ComboIndexForValue(kIntegrationModeCombo, m.integrationMode),
-                        0);
+    SendDlgItemMessageA(page, IDC_HW_MODE, CB_SETCURSEL,
+                        ComboIndexForValue(kIntegrationModeCombo, m.integrationMode), 0);
     SetDlgItemInt(page, IDC_HW_START, (UINT)m.startThreshold, FALSE);
     SetDlgItemInt(page, IDC_HW_STOP, (UINT)m.stopThreshold, FALSE);
     SetDlgItemInt(page, IDC_HW_TIME, (UINT)m.integrationTimeMs, FALSE);
@@ -172,8 +175,9 @@ void OnCreateCorrectionFile(HWND page, OptionsContext* context)
 
 void OnSaturation(HWND page, OptionsContext* context)
 {
-    if (MessageBoxA(page, kSaturationNotice, "Display X-ray Saturation Information", MB_YESNO | MB_ICONQUESTION) !=
-        IDYES)
+    if (MessageBoxA(page, kSaturationNotice, "Display X-ray Saturation Information",
+                    MB_YESNO | MB_ICONQUESTION)
+        != IDYES)
         return;
     StoreHardwarePage(page, context);
     SaveOptions(page, context);
@@ -234,7 +238,6 @@ bool HardwarePageCommand(HWND page, OptionsContext* context, int id, int code)
         if (code == BN_CLICKED)
             OnSaturation(page, context);
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }

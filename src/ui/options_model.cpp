@@ -14,11 +14,15 @@
 namespace {
 
 const ComboItem kSuspendItems[] = {
-    {"Suspend in 5 minutes", 5}, {"Suspend in 10 minutes", 10},
-    {"Suspend in 20 minutes", 20}, {"Suspend in 30 minutes", 30},
+    {"Suspend in 5 minutes", 5},
+    {"Suspend in 10 minutes", 10},
+    {"Suspend in 20 minutes", 20},
+    {"Suspend in 30 minutes", 30},
 };
 const ComboItem kModelItems[] = {
-    {"Standard (S11684/5)", 0}, {"SMS Variant (S15684/5-48)", 1}, {"Size 3 (S15589)", 2},
+    {"Standard (S11684/5)", 0},
+    {"SMS Variant (S15684/5-48)", 1},
+    {"Size 3 (S15589)", 2},
 };
 const ComboItem kModeItems[] = {
     {"Auto Detection / Auto Integration", 0},
@@ -26,10 +30,14 @@ const ComboItem kModeItems[] = {
     {"Manual Detection / Manual Integration", 2},
 };
 const ComboItem kReturnTypeItems[] = {
-    {"Fully corrected image", 0}, {"Dark corrected image only", 1}, {"Raw image", 2},
+    {"Fully corrected image", 0},
+    {"Dark corrected image only", 1},
+    {"Raw image", 2},
 };
 const ComboItem kCorrectionImageItems[] = {
-    {"5 images", 5}, {"10 images", 10}, {"20 images", 20},
+    {"5 images", 5},
+    {"10 images", 10},
+    {"20 images", 20},
 };
 
 template <size_t N>
@@ -64,13 +72,11 @@ ModeControls ModeControlsFor(int32_t mode)
     switch (mode) {
     case -1:
     case 0:
-        return {true, true, false, "Fully automatic: the sensor detects the X-ray and ends integration on its own."};
-    case 1:
-        return {true, false, true, "This mode is suitable for both AC and DC type Xray source."};
-    case 2:
-        return {false, false, true, kManualText};
-    default:
-        return {false, false, false, kManualText};
+        return {true, true, false,
+                "Fully automatic: the sensor detects the X-ray and ends integration on its own."};
+    case 1: return {true, false, true, "This mode is suitable for both AC and DC type Xray source."};
+    case 2: return {false, false, true, kManualText};
+    default: return {false, false, false, kManualText};
     }
 }
 

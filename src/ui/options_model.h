@@ -17,11 +17,11 @@ struct ComboTable {
     int32_t count;
 };
 
-extern const ComboTable kSuspendCombo;          // 5, 10, 20, 30 minutes
-extern const ComboTable kModelCombo;            // ModelIndex 0..2
-extern const ComboTable kIntegrationModeCombo;  // modes 0..2
-extern const ComboTable kReturnTypeCombo;       // CorrectionMode 0..2
-extern const ComboTable kCorrectionImagesCombo; // 5, 10, 20
+extern const ComboTable kSuspendCombo;           // 5, 10, 20, 30 minutes
+extern const ComboTable kModelCombo;             // ModelIndex 0..2
+extern const ComboTable kIntegrationModeCombo;   // modes 0..2
+extern const ComboTable kReturnTypeCombo;        // CorrectionMode 0..2
+extern const ComboTable kCorrectionImagesCombo;  // 5, 10, 20
 
 extern const char kOptionsVersionText[];  // shown under the tabs
 

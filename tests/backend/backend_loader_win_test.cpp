@@ -16,8 +16,8 @@ TEST_F(BackendLoader, SearchOrderAndWhatEachCandidateNeeds)
     ASSERT_TRUE(EnsureBackend());
     EXPECT_EQ(BackendSms, BackendKindLoaded);
     EXPECT_EQ(smsDir, LoadedDir());
-    EXPECT_NE(std::string::npos, Log().find("EnsureBackend -> loaded (backend=SMS) [dedicated: " + smsDir +
-                                            " | " + ioDir + "]"));
+    EXPECT_NE(std::string::npos, Log().find("EnsureBackend -> loaded (backend=SMS) [dedicated: " + smsDir
+                                            + " | " + ioDir + "]"));
 
     // Without its memory file the dedicated SMS folder is given up for the IO folder.
     UnloadBackend();
@@ -47,11 +47,12 @@ TEST_F(BackendLoader, SearchOrderAndWhatEachCandidateNeeds)
     // The text stays with the first candidate that found nothing: it is only set while empty.
     EXPECT_STREQ(("no SMS or IO backend files found in " + pluginDir).c_str(), BackendLastError);
     std::string log = Log();
-    EXPECT_NE(std::string::npos, log.find("EnsureBackend -> NOT loaded (backend=None) [dedicated: " + smsDir +
-                                          " | " + ioDir + "]"));
-    EXPECT_NE(std::string::npos, log.find("   (deploy vendor DLLs into " + devices +
-                                          "\\Nyra\\{SMS,Hamamatsu}; last error: no SMS or IO backend "
-                                          "files found in " + pluginDir + ")"));
+    EXPECT_NE(std::string::npos, log.find("EnsureBackend -> NOT loaded (backend=None) [dedicated: " + smsDir
+                                          + " | " + ioDir + "]"));
+    EXPECT_NE(std::string::npos, log.find("   (deploy vendor DLLs into " + devices
+                                          + "\\Nyra\\{SMS,Hamamatsu}; last error: no SMS or IO backend "
+                                            "files found in "
+                                          + pluginDir + ")"));
 }
 
 TEST_F(BackendLoader, WithoutDevicesDirTheDedicatedFoldersAreEmpty)
@@ -142,8 +143,8 @@ TEST_F(BackendLoader, HostLoadsAfterwardsSeeTheBackendFolderNotPath)
     SetEnvironmentVariableA("PATH", (onPath.path() + ";" + oldPath).c_str());
 
     MakeIo(ioDir);
-    ASSERT_TRUE(CopyFileA((OutputFolder() + "CMOS_USB.dll").c_str(), (ioDir + "\\probe_in_backend.dll").c_str(),
-                          FALSE));
+    ASSERT_TRUE(CopyFileA((OutputFolder() + "CMOS_USB.dll").c_str(),
+                          (ioDir + "\\probe_in_backend.dll").c_str(), FALSE));
     ASSERT_TRUE(EnsureBackend());
 
     char current[MAX_PATH] = "";

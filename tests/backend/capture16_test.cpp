@@ -16,8 +16,8 @@ struct Seen {
     int capacityBits;
     CaptureParams params;
     int32_t status;
-    uint16_t flat;     // pixel value written when > 0, else a ramp
-    int32_t width;     // frame the fake writes
+    uint16_t flat;  // pixel value written when > 0, else a ramp
+    int32_t width;  // frame the fake writes
     int32_t height;
 };
 Seen Last;

@@ -75,8 +75,8 @@ TEST_F(CaptureRelease, IoKindPassesA32BitCapacityAndGetsAPhantomFrame)
     EXPECT_NE(std::string::npos, Calls(ioDir).find("HPK_GetXrayCorrectionImage h=0x1001 capbits=32 "
                                                    "capacity=8871220 mode=2 start=100 stop=200 integ=500"));
     EXPECT_EQ(1300 * 1706, r.count);
-    EXPECT_LT(r.minimum, 1500u);    // enamel
-    EXPECT_GT(r.maximum, 60000u);   // unexposed margin
+    EXPECT_LT(r.minimum, 1500u);   // enamel
+    EXPECT_GT(r.maximum, 60000u);  // unexposed margin
     // The block the exposure classification reads lies on a molar root in bone.
     uint64_t sum = 0;
     for (int y = 700; y < 800; ++y)
@@ -196,7 +196,7 @@ TEST_F(CaptureRelease, AccessViolationInsideTheReadFailsThatThreadsReadsOnly)
 TEST_F(CaptureRelease, FaultsInReleaseAndTimerCallsNeverReachTheCaller)
 {
     EXPECT_TRUE(SafeCloseDevice(0x1234, FaultingEntry, FaultingEntry, 2000));
-    EXPECT_TRUE(SafeCloseDevice(0, FaultingEntry, nullptr, 2000));       // nothing to do
+    EXPECT_TRUE(SafeCloseDevice(0, FaultingEntry, nullptr, 2000));  // nothing to do
     EXPECT_TRUE(SafeCloseDevice(0x1234, nullptr, nullptr, 2000));
     EXPECT_EQ(0, SuspendDisabled.load());
     EXPECT_EQ(-1, GuardedVendorCall(FaultingTimer, 0x1234, 60000));

@@ -49,8 +49,8 @@ void Recurse(void* arg)
 void InnerGuardHandlesIt(void* arg)
 {
     GuardFault inner;
-    *static_cast<bool*>(arg) = GuardedCall(ReadNull, nullptr, &inner) == false
-                               && inner.code == kFaultAccessViolation;
+    *static_cast<bool*>(arg) =
+        GuardedCall(ReadNull, nullptr, &inner) == false && inner.code == kFaultAccessViolation;
 }
 
 void DebugOutput(void* arg)
@@ -129,8 +129,8 @@ static DWORD WINAPI OverflowThread(void* arg)
 TEST(FaultGuard, StackOverflowOnAWorkerThreadIsContained)
 {
     GuardFault fault = {0, nullptr};
-    HANDLE thread = CreateThread(nullptr, 256 * 1024, OverflowThread, &fault,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    HANDLE thread =
+        CreateThread(nullptr, 256 * 1024, OverflowThread, &fault, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     ASSERT_NE(nullptr, thread);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
     DWORD code = 0;

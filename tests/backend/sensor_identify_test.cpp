@@ -25,7 +25,8 @@ TEST(SensorVariant, FirmwareSelectsSize3ElseTypeSelectsTheStandardSize)
 TEST(SerialProtocol, RecordsAcrossLinesWithCutsAndStops)
 {
     SerialRecord r[8];
-    const char* text = "noise\r\nRESULT|811234|10\r\nRESULT||1F\r\nRESULT|0123456789ABCDEFGH|2z\r\nRESULT|tail";
+    const char* text =
+        "noise\r\nRESULT|811234|10\r\nRESULT||1F\r\nRESULT|0123456789ABCDEFGH|2z\r\nRESULT|tail";
     ASSERT_EQ(3, ParseSerialRecords(text, r, 8));
     EXPECT_STREQ("811234", r[0].serial);
     EXPECT_EQ(0x10, r[0].firmware);

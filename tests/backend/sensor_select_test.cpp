@@ -17,10 +17,10 @@
 namespace {
 
 struct FakeUsb {
-    int sensors;            // devices the bus offers
-    int failOpens;          // the first opens that fail with openError
+    int sensors;    // devices the bus offers
+    int failOpens;  // the first opens that fail with openError
     uint32_t openError;
-    int repeatAt;           // this open returns the first handle again (-1: never)
+    int repeatAt;  // this open returns the first handle again (-1: never)
     int32_t pipeStatus;
     int opens, offered, setVid;
     std::vector<VendorHandle> closed, aborted;
@@ -52,10 +52,25 @@ VendorHandle NYRA_STDCALL Open(uint32_t)
     return Usb.offered < Usb.sensors ? 0x100 + Usb.offered++ : 0;
 }
 
-int32_t NYRA_STDCALL Pipe(VendorHandle) { return Usb.pipeStatus; }
-int32_t NYRA_STDCALL Close(VendorHandle h) { Usb.closed.push_back(h); return 0; }
-int32_t NYRA_STDCALL Abort(VendorHandle h) { Usb.aborted.push_back(h); return 0; }
-int32_t NYRA_STDCALL SetVid(uint32_t, const char*) { ++Usb.setVid; return 0; }
+int32_t NYRA_STDCALL Pipe(VendorHandle)
+{
+    return Usb.pipeStatus;
+}
+int32_t NYRA_STDCALL Close(VendorHandle h)
+{
+    Usb.closed.push_back(h);
+    return 0;
+}
+int32_t NYRA_STDCALL Abort(VendorHandle h)
+{
+    Usb.aborted.push_back(h);
+    return 0;
+}
+int32_t NYRA_STDCALL SetVid(uint32_t, const char*)
+{
+    ++Usb.setVid;
+    return 0;
+}
 
 // Sensor 0x100 + i answers type 0x81, lot 0xA000 + i: serial "81A00i".
 int32_t NYRA_STDCALL Info(VendorHandle h, const void*, void* reply)
@@ -69,7 +84,10 @@ int32_t NYRA_STDCALL Info(VendorHandle h, const void*, void* reply)
     return 0;
 }
 
-void RecordSleep(uint32_t ms) { Usb.sleeps.push_back(ms); }
+void RecordSleep(uint32_t ms)
+{
+    Usb.sleeps.push_back(ms);
+}
 
 class SensorSelectRules : public ::testing::Test {
 protected:

@@ -38,9 +38,9 @@ int RunningReaders(const std::string& folder)
     return count;
 }
 
-const char kFourSensors[] =
-    "sensors=4\nsensor0=81,10,1234\nsensor1=2A,25,00BC\nsensor2=10,05,0777\nsensor3=82,11,0999\nexposure_ms=50\n";
-}
+const char kFourSensors[] = "sensors=4\nsensor0=81,10,1234\nsensor1=2A,25,00BC\nsensor2=10,05,0777\nsensor3="
+                            "82,11,0999\nexposure_ms=50\n";
+}  // namespace
 
 TEST_F(SensorSelect, FourSensorsAreListedAsThreeOnTheDirectPath)
 {
@@ -80,9 +80,9 @@ TEST_F(SensorSelect, FourSensorsAreListedAsThreeOnTheIsolatedPathAndCached)
     EXPECT_EQ(0x1001, BackendDevice.load());
     EXPECT_EQ(0, CountOf(Calls(smsDir), "HPK_GetSensorInformation"));
     std::string readerCalls = ReadFileText(smsDir + "\\serialreader_calls.log");
-    EXPECT_NE(std::string::npos,
-              readerCalls.find("\"" + smsDir + "\\SmsSerialReader.exe\" 0661 4400 "
-                               "\"{08C2213B-121E-4318-A77F-ED6FAB38F426}\" all"));
+    EXPECT_NE(std::string::npos, readerCalls.find("\"" + smsDir
+                                                  + "\\SmsSerialReader.exe\" 0661 4400 "
+                                                    "\"{08C2213B-121E-4318-A77F-ED6FAB38F426}\" all"));
     EXPECT_NE(std::string::npos, Log().find("   [trace] ReadAllSmsSlots -> 3 sensor(s) in one helper run"));
 
     // The second open reuses the list and only reopens the chosen slot.
@@ -239,7 +239,8 @@ TEST_F(SensorSelect, OpenFirstSensorRetriesWithTheVendorIdAndReportsFailures)
     Config(ioDir, "sensors=1\nopen_fail=1\n");
     ASSERT_TRUE(EnsureBackend());
     ASSERT_TRUE(OpenFirstSensor(false, 0));
-    EXPECT_NE(std::string::npos, Calls(ioDir).find("USB_SetVid vid=0x0661 guid={08C2213B-121E-4318-A77F-ED6FAB38F426}"));
+    EXPECT_NE(std::string::npos,
+              Calls(ioDir).find("USB_SetVid vid=0x0661 guid={08C2213B-121E-4318-A77F-ED6FAB38F426}"));
     EXPECT_EQ(0x1001, BackendDevice.load());
     ReleaseSensor();
 
@@ -281,8 +282,9 @@ TEST_F(SensorSelect, FaultingSuspendTimerIsSwitchedOffForGood)
     EXPECT_NE(std::string::npos, log.find("   [trace] USB_SetDefaultSystemSuspendTime(h="));
     EXPECT_NE(std::string::npos, log.find(", 300000ms)"));
     EXPECT_NE(std::string::npos, log.find("   [trace] suspend-timer call FAULTED -> ignored and DISABLED"));
-    EXPECT_NE(std::string::npos,
-              log.find("   wrote suspend_unsupported.flag -> the suspend timer stays off on every future run"));
+    EXPECT_NE(
+        std::string::npos,
+        log.find("   wrote suspend_unsupported.flag -> the suspend timer stays off on every future run"));
 
     ASSERT_EQ(1, OpenAndSelect(true, 60000, nullptr, nullptr));
     EXPECT_EQ(1, CountOf(Calls(smsDir), "USB_SetDefaultSystemSuspendTime"));

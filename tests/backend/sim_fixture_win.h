@@ -10,9 +10,9 @@
 #include <string>
 
 #include "backend/backend.h"
+#include "backend/backend_state.h"
 #include "backend/vendor_release.h"
 #include "base/host_context.h"
-#include "backend/backend_state.h"
 #include "base/log.h"
 #include "support/test_support.h"
 #include "support/win_module.h"

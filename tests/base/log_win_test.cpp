@@ -52,7 +52,8 @@ TEST_F(LogFile, LineFormatAndGate)
     std::regex stamp(R"(^\d\d:\d\d:\d\d\.\d\d\d  )");
     EXPECT_TRUE(std::regex_search(lines[0], stamp)) << lines[0];
     EXPECT_EQ(lines[0].substr(14), "SEDGetSEDVersion() -> 0x00020000");
-    EXPECT_EQ(lines[1].substr(14), "   worker STILL blocked 6s after abort -> abandoning it so the host is not frozen");
+    EXPECT_EQ(lines[1].substr(14),
+              "   worker STILL blocked 6s after abort -> abandoning it so the host is not frozen");
 }
 
 TEST_F(LogFile, LongMessageCutTo1022)

@@ -26,8 +26,9 @@ TEST(PlanCapture, ModelAndFrameByVariant)
         int variant, width, height, model, size;
         const char* name;
     } cases[] = {
-        {3, 2580, 1706, 2, 3, "Size 3"}, {4, 1000, 1506, 0, 1, "Standard"}, {2, 1300, 1706, 1, 2, "SMS Variant"},
-        {1, 1300, 1706, 0, 2, "Standard"}, {0, 1300, 1706, 0, 2, "Standard"},
+        {3, 2580, 1706, 2, 3, "Size 3"},      {4, 1000, 1506, 0, 1, "Standard"},
+        {2, 1300, 1706, 1, 2, "SMS Variant"}, {1, 1300, 1706, 0, 2, "Standard"},
+        {0, 1300, 1706, 0, 2, "Standard"},
     };
     for (const Case& c : cases) {
         CapturePlan p = PlanCapture(c.variant, s);
@@ -76,12 +77,12 @@ TEST(FrameSteps, StatsEdgesAndRowOperations)
 {
     const int w = 241, h = 242;
     std::vector<uint16_t> px((size_t)w * h, 10);
-    px[0] = 0;                              // a corner: outside the edge ranges
-    px[120] = 500;                          // top row: the only counted column at this width
-    px[121] = 900;                          // top row, just past the counted range
-    px[(size_t)(h - 1) * w + 120] = 600;    // bottom row, first counted column
-    px[(size_t)121 * w] = 700;              // left column, inside
-    px[(size_t)119 * w + (w - 1)] = 800;    // right column, row 119: left out
+    px[0] = 0;                            // a corner: outside the edge ranges
+    px[120] = 500;                        // top row: the only counted column at this width
+    px[121] = 900;                        // top row, just past the counted range
+    px[(size_t)(h - 1) * w + 120] = 600;  // bottom row, first counted column
+    px[(size_t)121 * w] = 700;            // left column, inside
+    px[(size_t)119 * w + (w - 1)] = 800;  // right column, row 119: left out
     FrameStats st = ComputeFrameStats(px.data(), w, h);
     EXPECT_EQ(st.minimum, 0u);
     EXPECT_EQ(st.maximum, 900u);

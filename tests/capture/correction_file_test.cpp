@@ -125,8 +125,8 @@ TEST_F(CorrectionFiles, AppliedWhenItMatchesElseTheFrameStaysAsRead)
         std::vector<uint16_t> px((size_t)w * h, 100);
         EXPECT_FALSE(ApplyCorrectionFile(px.data(), w, h, CalPath().c_str()));
         EXPECT_EQ(px, std::vector<uint16_t>((size_t)w * h, 100));
-        EXPECT_EQ(Untimed(Log()), "   fully-corrected requested but no matching .CAL (" + CalPath() +
-                                      ") \x97 dark-corrected only\n");
+        EXPECT_EQ(Untimed(Log()), "   fully-corrected requested but no matching .CAL (" + CalPath()
+                                      + ") \x97 dark-corrected only\n");
     }
     ASSERT_TRUE(WriteFileBytes(CalPath(), good));
     ClearLog();

@@ -97,8 +97,8 @@ TEST(ExposureIndicator, PlacementSizesAndThresholds)
         size_t white = 0;
         for (int y = 0; y < c.h; y++)
             for (int x = 0; x < c.w; x++) {
-                bool inSymbol = (y == topRow && x >= left && x < left + c.side) ||
-                                (x == left && y >= c.margin && y <= topRow);
+                bool inSymbol = (y == topRow && x >= left && x < left + c.side)
+                                || (x == left && y >= c.margin && y <= topRow);
                 EXPECT_EQ(px[(size_t)y * c.w + x], inSymbol ? 65535 : 7) << c.w << " " << y << "," << x;
                 white += inSymbol;
             }

@@ -14,11 +14,13 @@ TEST(IndicatorGlyph, RaysDiscAndLetter)
         for (int level = 0; level < 3; level++) {
             uint8_t* m = masks[level] = BuildIndicatorGlyph((ExposureLevel)level, side);
             ASSERT_NE(m, nullptr);
-            auto at = [&](double fy, double fx) { return m[(size_t)(fy * side) * side + (size_t)(fx * side)]; };
+            auto at = [&](double fy, double fx) {
+                return m[(size_t)(fy * side) * side + (size_t)(fx * side)];
+            };
             EXPECT_EQ(at(0.02, 0.02), 0) << "corner";
             EXPECT_EQ(at(0.5, 0.9), 1) << "ray at 0 degrees";
             EXPECT_EQ(at(0.1, 0.5), 1) << "ray at 270 degrees";
-                        EXPECT_EQ(at(0.28, 0.5), 1) << "disc above the letter";
+            EXPECT_EQ(at(0.28, 0.5), 1) << "disc above the letter";
             EXPECT_EQ(at(0.5, 0.785), 0) << "gap between disc and rays";
             size_t holes = 0;  // black letter strokes inside the disc
             for (int y = side * 36 / 100; y < side * 64 / 100; y++)

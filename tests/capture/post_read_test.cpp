@@ -24,8 +24,8 @@ uint8_t* FullMask(ExposureLevel, int32_t side)
 }
 
 // Runs the processing on a malloc'd copy, as the worker owns its frame.
-std::vector<uint16_t> Process(const std::vector<uint16_t>& in, int32_t* w, int32_t* h, const PostReadInput& input,
-                              PostReadResult* result)
+std::vector<uint16_t> Process(const std::vector<uint16_t>& in, int32_t* w, int32_t* h,
+                              const PostReadInput& input, PostReadResult* result)
 {
     Image16 frame{*w, *h, static_cast<uint16_t*>(malloc(in.size() * 2))};
     memcpy(frame.pixels, in.data(), in.size() * 2);
@@ -93,8 +93,10 @@ TEST_F(PostRead, StepsInOrder)
     EXPECT_EQ(r.level, ExposureHigh);
     EXPECT_EQ(Untimed(Log()), "   exposure: rawMean=26594.2 -> 1955.5 uGy -> HIGH (H)\n"
                               "   applied 1 post-capture filter(s) -> 100x90\n"
-                              "   final image min=0 max=65535 mean=" + std::to_string(r.stats.mean) + "\n"
-                              "   edge max (excl corners): top=0 bottom=0 left=0 right=0\n");
+                              "   final image min=0 max=65535 mean="
+                                  + std::to_string(r.stats.mean)
+                                  + "\n"
+                                    "   edge max (excl corners): top=0 bottom=0 left=0 right=0\n");
 
     // A rotation in the chain: every later step works on the new size and block.
     s.filters[0] = Entry(FilterRotate90);

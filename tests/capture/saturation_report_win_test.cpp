@@ -23,11 +23,13 @@ TEST_F(SaturationReport, ReportsTheFiguresOfARawFrame)
     Config(smsDir, "frame=flat:16000\nexposure_ms=20\n");
     NyraShowSaturation(nullptr);
     EXPECT_EQ(Captions, std::vector<std::string>{"X-ray Saturation Information"});
-    EXPECT_TRUE(Has(Calls(smsDir), "HPK_GetXrayImage h=0x1001 capbits=64 capacity=8871220 mode=3 start=")) << Calls(smsDir);
+    EXPECT_TRUE(Has(Calls(smsDir), "HPK_GetXrayImage h=0x1001 capbits=64 capacity=8871220 mode=3 start="))
+        << Calls(smsDir);
     EXPECT_TRUE(Has(Calls(smsDir), " integ=5000"));
-    EXPECT_TRUE(Has(Log(), "   saturation: Nyra Sensor '811234'  Size 2\r\n\r\nMax pixel value : 16000  (of 65535)\r\n"
-                           "Mean value      : 16000\r\nPeak level      : 24% of full scale\r\n"
-                           "Saturated pixels: 2217800  (100%)"))
+    EXPECT_TRUE(Has(
+        Log(), "   saturation: Nyra Sensor '811234'  Size 2\r\n\r\nMax pixel value : 16000  (of 65535)\r\n"
+               "Mean value      : 16000\r\nPeak level      : 24% of full scale\r\n"
+               "Saturated pixels: 2217800  (100%)"))
         << Log();
     EXPECT_EQ(BackendDevice.load(), 0) << "the sensor is released after the report";
     EXPECT_EQ(CaptureInProgress.load(), 0);

@@ -20,5 +20,6 @@ TEST(SaturationFigures, ThresholdPercentagesAndText)
     std::vector<uint16_t> half(4, 20000);
     half[0] = half[1] = 0;
     FormatSaturationReport(text, sizeof text, "X", 3, half.data(), 4, 32767, 10000);
-    EXPECT_NE(strstr(text, "Peak level      : 49% of full scale\r\nSaturated pixels: 2  (50%)"), nullptr) << text;
+    EXPECT_NE(strstr(text, "Peak level      : 49% of full scale\r\nSaturated pixels: 2  (50%)"), nullptr)
+        << text;
 }

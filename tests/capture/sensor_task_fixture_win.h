@@ -15,8 +15,8 @@
 
 class SensorTask : public SimBackend {
 protected:
-    static std::deque<int> Answers;             // button to press in each box, in order
-    static std::vector<std::string> Captions;   // caption of each box shown
+    static std::deque<int> Answers;            // button to press in each box, in order
+    static std::vector<std::string> Captions;  // caption of each box shown
     HHOOK hook = nullptr;
 
     static LRESULT CALLBACK AnswerBoxes(int code, WPARAM wParam, LPARAM lParam)

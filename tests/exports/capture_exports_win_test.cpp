@@ -73,7 +73,8 @@ TEST(CaptureExports, LoggingFollowsTheSettingFromTheFirstCapture)
     ASSERT_NE(dib, nullptr);
     GlobalFree(dib);
     std::string log = host.logText();
-    EXPECT_EQ(log.find("SEDCaptureImage16("), std::string::npos) << "its first line precedes the settings load";
+    EXPECT_EQ(log.find("SEDCaptureImage16("), std::string::npos)
+        << "its first line precedes the settings load";
     EXPECT_NE(log.find("   SYNTHETIC 16-bit DIB 1024x1280 -> HGLOBAL="), std::string::npos) << log;
 }
 

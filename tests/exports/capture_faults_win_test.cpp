@@ -89,7 +89,8 @@ TEST(CaptureFaults, FaultedReadsInARowLeaveMemoryAndThreadsWhereTheyWere)
     EXPECT_EQ(SettledThreadCount(threads), threads);
 
     std::string log = host.logText();
-    EXPECT_EQ(CountOf(log, "!!! CAPTURE WORKER CRASHED: SEH exception 0xC0000005 inside the sensor SDK."), 21) << log;
+    EXPECT_EQ(CountOf(log, "!!! CAPTURE WORKER CRASHED: SEH exception 0xC0000005 inside the sensor SDK."), 21)
+        << log;
     EXPECT_EQ(host.errorText(), "Capture failed: HPK_GetXrayCorrectionImage faulted (status 0xC0000005)");
 
     // The library is reloaded after the faults and captures again.

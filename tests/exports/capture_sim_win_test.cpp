@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "capture/correction_file.h"
 #include "exports/plugin_host.h"
 #include "exports/sim_devices.h"
-#include "base/text.h"
 
 namespace {
 
@@ -100,22 +100,23 @@ TEST(CaptureWithSimulator, DeliversTheSensorFrame)
 
 // Runs the offline pipeline tool on the frame the stand-in last delivered, with the settings
 // the capture used and the correction file, if any; returns the DIB it writes.
-std::vector<uint8_t> ToolDib(const PluginHost& host, const SimDevices& sim, const NyraSettings& settings, int width,
-                             int height, int variant, const std::string& cal)
+std::vector<uint8_t> ToolDib(const PluginHost& host, const SimDevices& sim, const NyraSettings& settings,
+                             int width, int height, int variant, const std::string& cal)
 {
     HostConfigBlob blob = PluginHost::MakeBlob(settings);
     std::string blobPath = host.dir().file("blob.bin"), dibPath = host.dir().file("tool.dib");
     const uint8_t* b = reinterpret_cast<const uint8_t*>(&blob);
     WriteFileBytes(blobPath, std::vector<uint8_t>(b, b + sizeof blob));
-    std::string command = "\"" + OutputFolder() + "nyra-pipeline.exe\" --frame \"" + sim.smsDir() +
-                          "\\sim_frame.raw\" --width " + std::to_string(width) + " --height " +
-                          std::to_string(height) + " --variant " + std::to_string(variant) + " --blob \"" +
-                          blobPath + "\" --dib \"" + dibPath + "\"" + (cal.empty() ? "" : " --cal \"" + cal + "\"");
+    std::string command = "\"" + OutputFolder() + "nyra-pipeline.exe\" --frame \"" + sim.smsDir()
+                          + "\\sim_frame.raw\" --width " + std::to_string(width) + " --height "
+                          + std::to_string(height) + " --variant " + std::to_string(variant) + " --blob \""
+                          + blobPath + "\" --dib \"" + dibPath + "\""
+                          + (cal.empty() ? "" : " --cal \"" + cal + "\"");
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process))
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process))
         return {};
     WaitForSingleObject(process.hProcess, 60000);
     CloseHandle(process.hThread);
@@ -160,7 +161,8 @@ TEST(CaptureWithSimulator, EachVariantIsReadAndFinishedAsTheOfflineToolFinishesI
             std::vector<uint16_t> gains((size_t)c.width * c.height);
             for (size_t i = 0; i < gains.size(); i++)
                 gains[i] = (uint16_t)(700 + (i * 37 % 11) * 60);
-            ASSERT_TRUE(WriteCorrectionFile(calPath.c_str(), "811234", 1, c.width, c.height, 3, gains.data()));
+            ASSERT_TRUE(
+                WriteCorrectionFile(calPath.c_str(), "811234", 1, c.width, c.height, 3, gains.data()));
         }
         host.storeSettings(settings);
         std::vector<uint8_t> dib = PluginHost::TakeDib(host.capture16(1, 1));
@@ -172,7 +174,8 @@ TEST(CaptureWithSimulator, EachVariantIsReadAndFinishedAsTheOfflineToolFinishesI
         EXPECT_EQ(height, c.height) << c.ini;
         char read[160];
         snprintf(read, sizeof read,
-                 "HPK_GetXrayCorrectionImage h=0x1001 capbits=64 capacity=8871220 mode=%d start=%d stop=%d integ=%d\r\n",
+                 "HPK_GetXrayCorrectionImage h=0x1001 capbits=64 capacity=8871220 mode=%d start=%d stop=%d "
+                 "integ=%d\r\n",
                  c.block + 1, 100 + c.block, 200 + c.block, 300 + c.block);
         EXPECT_TRUE(Contains(sim.calls(), read)) << c.ini << sim.calls();
         EXPECT_EQ(host.imageInfo(), c.info);
@@ -180,14 +183,17 @@ TEST(CaptureWithSimulator, EachVariantIsReadAndFinishedAsTheOfflineToolFinishesI
         if (c.calibrated)
             EXPECT_TRUE(Contains(log, "   applied flat-field correction: " + calPath)) << log;
         else
-            EXPECT_TRUE(Contains(log, "   fully-corrected requested but no matching .CAL (" + calDir + "\\SN")) << log;
+            EXPECT_TRUE(
+                Contains(log, "   fully-corrected requested but no matching .CAL (" + calDir + "\\SN"))
+                << log;
 
-        std::vector<uint8_t> tool = ToolDib(host, sim, settings, c.width, c.height, c.variant, c.calibrated ? calPath : "");
+        std::vector<uint8_t> tool =
+            ToolDib(host, sim, settings, c.width, c.height, c.variant, c.calibrated ? calPath : "");
         ASSERT_FALSE(tool.empty()) << c.ini;
         ASSERT_LE(tool.size(), dib.size());
         auto differ = std::mismatch(tool.begin(), tool.end(), dib.begin());
-        EXPECT_TRUE(differ.first == tool.end()) << c.ini << " first differing byte " << (differ.first - tool.begin())
-                                                << " of " << tool.size();
+        EXPECT_TRUE(differ.first == tool.end())
+            << c.ini << " first differing byte " << (differ.first - tool.begin()) << " of " << tool.size();
     }
 }
 
@@ -238,7 +244,8 @@ TEST(CaptureWithSimulator, CancelButtonOfTheStatusWindow)
         HWND status = FindWindowA(nullptr, "Capture Digital X-ray");
         found = status != nullptr;
         if (status)
-            SendMessageA(status, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)GetDlgItem(status, IDCANCEL));
+            SendMessageA(status, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                         (LPARAM)GetDlgItem(status, IDCANCEL));
     });
     EXPECT_EQ(host.capture16(1, 1), nullptr);
     EXPECT_TRUE(found) << "the status window exists while the capture waits";
@@ -283,7 +290,8 @@ TEST(CaptureWithSimulator, FaultInsideTheReadIsContainedAndTheLibraryReloaded)
     host.setDevicesDir(sim.devices());
     host.storeSettings(30, false);
     EXPECT_EQ(host.capture16(1, 1), nullptr);
-    EXPECT_TRUE(Contains(host.logText(), "!!! CAPTURE WORKER CRASHED: SEH exception 0xC0000005 inside the sensor SDK."))
+    EXPECT_TRUE(Contains(host.logText(),
+                         "!!! CAPTURE WORKER CRASHED: SEH exception 0xC0000005 inside the sensor SDK."))
         << host.logText();
 
     sim.configure("exposure_ms=20\n");
@@ -291,7 +299,8 @@ TEST(CaptureWithSimulator, FaultInsideTheReadIsContainedAndTheLibraryReloaded)
     HGLOBAL dib = host.capture16(1, 2);
     ASSERT_NE(dib, nullptr) << host.errorText();
     GlobalFree(dib);
-    EXPECT_TRUE(Contains(host.logText(), "   previous capture was abandoned -> reloading the vendor SDK to clear its state"));
+    EXPECT_TRUE(Contains(host.logText(),
+                         "   previous capture was abandoned -> reloading the vendor SDK to clear its state"));
 }
 
 TEST(CaptureWithSimulator, ReadIgnoringAbortAndCloseIsAbandonedThenReloaded)
@@ -313,20 +322,22 @@ TEST(CaptureWithSimulator, ReadIgnoringAbortAndCloseIsAbandonedThenReloaded)
     DWORD start = GetTickCount();
     EXPECT_EQ(host.capture16(1, 1), nullptr);
     DWORD elapsed = GetTickCount() - start;
-    EXPECT_EQ(lines, (std::vector<std::string>{"Initializing hardware ...", "System ready", "Timed out waiting for X-ray.",
-                                               "Releasing sensor ..."}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"Initializing hardware ...", "System ready",
+                                               "Timed out waiting for X-ray.", "Releasing sensor ..."}));
     EXPECT_GE(elapsed, 11000u);
     EXPECT_LT(elapsed, 15000u);
     EXPECT_EQ(host.errorText(), "The sensor stopped responding and was released.  Re-arm to try again (if it "
                                 "still fails, unplug the sensor and reconnect it).");
     std::string log = host.logText();
-    EXPECT_TRUE(Contains(log, "   worker STILL blocked 6s after abort -> abandoning it so the host is not frozen"));
+    EXPECT_TRUE(
+        Contains(log, "   worker STILL blocked 6s after abort -> abandoning it so the host is not frozen"));
 
     // While that worker is still inside the library the reload waits.
     sim.configure("exposure_ms=20\n");
     host.storeSettings(30, true);
     HGLOBAL dib = host.capture16(2, 2);
-    EXPECT_TRUE(Contains(host.logText(), "   SDK reload deferred: 1 capture thread(s) still stuck inside the vendor DLL"));
+    EXPECT_TRUE(Contains(host.logText(),
+                         "   SDK reload deferred: 1 capture thread(s) still stuck inside the vendor DLL"));
     if (dib)
         GlobalFree(dib);
 
@@ -336,7 +347,8 @@ TEST(CaptureWithSimulator, ReadIgnoringAbortAndCloseIsAbandonedThenReloaded)
         Sleep(50);
     EXPECT_TRUE(Contains(host.logText(), "   abandoned capture worker finally exited -> releasing its job"));
     dib = host.capture16(3, 3);
-    EXPECT_TRUE(Contains(host.logText(), "   previous capture was abandoned -> reloading the vendor SDK to clear its state"));
+    EXPECT_TRUE(Contains(host.logText(),
+                         "   previous capture was abandoned -> reloading the vendor SDK to clear its state"));
     ASSERT_NE(dib, nullptr) << host.errorText();
     GlobalFree(dib);
 }
@@ -412,9 +424,9 @@ TEST(CaptureWithSimulator, SwitchingSensorDuringTheCaptureReArmsTheChosenOne)
     GlobalFree(dib);
     EXPECT_EQ(size.width, 2580);
     EXPECT_EQ(size.height, 1706);
-    EXPECT_EQ(PluginHost::Callbacks,
-              (std::vector<std::string>{"5:Nyra Pro", "6:Nyra Sensor '811234' Size 2", "6:Nyra Sensor '811234' Size 2",
-                                        "6:Nyra Sensor '200042' Size 3", "0:(null)"}));
+    EXPECT_EQ(PluginHost::Callbacks, (std::vector<std::string>{"5:Nyra Pro", "6:Nyra Sensor '811234' Size 2",
+                                                               "6:Nyra Sensor '811234' Size 2",
+                                                               "6:Nyra Sensor '200042' Size 3", "0:(null)"}));
     std::string log = host.logText();
     EXPECT_TRUE(Contains(log, "   Switch Sensor window: 2 sensors, active=slot0")) << log;
     EXPECT_TRUE(Contains(log, "Switch Sensor: request -> serial=811234"));

@@ -7,8 +7,8 @@
 
 #include "exports/plugin_host.h"
 #include "settings/host_blob.h"
-#include "settings/settings_file_codec.h"
 #include "settings/settings.h"
+#include "settings/settings_file_codec.h"
 
 typedef uint32_t(__stdcall* TextFn)(char*, int32_t);
 typedef uint32_t(__stdcall* BlobGetFn)(void*);

@@ -8,8 +8,8 @@
 // run time included. Check boxes and scroll bars keep their 96-DPI size on the screen; the
 // check takes them at their 120-DPI size. The process's DPI stays as it is: the prefix is
 // shared with the test programs running beside this one.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
@@ -89,8 +89,9 @@ bool SetDialogPointSize(const std::string& path, WORD points)
         ok = ok && at != 0;
         if (at)
             memcpy(&t.bytes[at], &points, 2);
-        ok = ok && UpdateResourceA(update, MAKEINTRESOURCEA(5), t.id, t.language, t.bytes.data(),
-                                   (DWORD)t.bytes.size());
+        ok = ok
+             && UpdateResourceA(update, MAKEINTRESOURCEA(5), t.id, t.language, t.bytes.data(),
+                                (DWORD)t.bytes.size());
     }
     return EndUpdateResourceA(update, !ok) && ok;
 }
@@ -102,8 +103,8 @@ struct PluginCopy {
     explicit PluginCopy(WORD points)
     {
         std::string copy = dir.file("NyraPro.SED");
-        if (CopyFileA((OutputFolder() + "NyraPro.SED").c_str(), copy.c_str(), FALSE) &&
-            SetDialogPointSize(copy, points))
+        if (CopyFileA((OutputFolder() + "NyraPro.SED").c_str(), copy.c_str(), FALSE)
+            && SetDialogPointSize(copy, points))
             module = LoadLibraryA(copy.c_str());
     }
     ~PluginCopy()
@@ -162,10 +163,11 @@ void LayoutTour(int dpi, WORD points)
         {9, IDM_FILTER_MODALITY, "Apply To Modality", "filter_modality"},
     };
     for (const auto& w : windows) {
-        script.run([&list, &editor, w] {
-                  SelectRow(list, w.row);
-                  Choose(editor, w.command);
-              })
+        script
+            .run([&list, &editor, w] {
+                SelectRow(list, w.row);
+                Choose(editor, w.command);
+            })
             .then(WaitFor(&param, w.caption))
             .run([&param, check, w] {
                 check(param, w.name);
@@ -173,9 +175,9 @@ void LayoutTour(int dpi, WORD points)
             })
             .then(Gone(w.caption));
     }
-    script.run([&] { Click(editor, IDCANCEL); })
-        .then(Gone("Enhancement Options"))
-        .run([&] { Click(dialog, IDCANCEL); });
+    script.run([&] { Click(editor, IDCANCEL); }).then(Gone("Enhancement Options")).run([&] {
+        Click(dialog, IDCANCEL);
+    });
     script.start();
     ProcAs<void(__stdcall*)()>(plugin.module, "SEDDisplayOptions")();
     EXPECT_TRUE(script.finished()) << script.failure();

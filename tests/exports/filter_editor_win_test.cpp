@@ -1,9 +1,9 @@
 // The filter list editor opened from the options dialog's Imaging page, driven by window
 // messages: the list's columns, the popup menu from the button and from a right click, the
 // commands, each kind of parameter dialog, the modality dialog, and Cancel against OK.
-#include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 
@@ -172,9 +172,10 @@ TEST(FilterEditor, MenuCommandsAndParameterDialogsThenCancelAndOk)
         })
         .then(Gone("Adaptive Normalization"))
         .run([&] {
-            EXPECT_EQ(Rows(list)[6],
-                      "Adaptive Normalization | None | Discard percentage low = 1.00%; Discard percentage high = "
-                      "50.00% | - | -");
+            EXPECT_EQ(
+                Rows(list)[6],
+                "Adaptive Normalization | None | Discard percentage low = 1.00%; Discard percentage high = "
+                "50.00% | - | -");
             SelectRow(list, 0);
             Choose(editor, IDM_FILTER_EDIT);
         })

@@ -2,9 +2,9 @@
 // message loop as a user would drive it: what OK writes to settings.dat and the host's blob,
 // what Cancel leaves alone, the per-model controls, the sensor tasks' saves, and a save that
 // cannot replace the old file.
-#include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 
@@ -38,54 +38,53 @@ TEST(OptionsDialog, OkStoresEveryPageIntoTheFileAndTheBlob)
 
     HWND dialog = nullptr, hw = nullptr, img = nullptr, cal = nullptr;
     UiScript script;
-    script.then(WaitFor(&dialog, "Digital Xray Options"))
-        .run([&] {
-            hw = PageWith(dialog, IDC_HW_MODEL), img = PageWith(dialog, IDC_IMG_SAVE_RAW);
-            cal = PageWith(dialog, IDC_CAL_FACTOR);
-            EXPECT_TRUE(IsWindowVisible(hw));
-            EXPECT_FALSE(IsWindowVisible(img));
-            EXPECT_EQ(TextOf(dialog, IDC_OPTIONS_VERSION), "Nyra Pro  v0.11.2");
-            EXPECT_EQ(Selection(hw, IDC_HW_SUSPEND), 0);
-            EXPECT_EQ(TextOf(hw, IDC_HW_CAL_COUNT), "1 .CAL file(s) found.");
-            EXPECT_EQ(TextOf(hw, IDC_HW_TIMEOUT), "300");
-            EXPECT_EQ(GetNextDlgTabItem(dialog, GetDlgItem(dialog, IDC_OPTIONS_TAB), FALSE),
-                      GetDlgItem(hw, IDC_HW_SHOW_SWITCH))
-                << "Tab goes from the tabs into the page";
-            SIZE ideal = {};  // buttons answer this only from common controls 6
-            EXPECT_TRUE(SendMessageA(GetDlgItem(dialog, IDOK), BCM_GETIDEALSIZE, 0, (LPARAM)&ideal));
+    script.then(WaitFor(&dialog, "Digital Xray Options")).run([&] {
+        hw = PageWith(dialog, IDC_HW_MODEL), img = PageWith(dialog, IDC_IMG_SAVE_RAW);
+        cal = PageWith(dialog, IDC_CAL_FACTOR);
+        EXPECT_TRUE(IsWindowVisible(hw));
+        EXPECT_FALSE(IsWindowVisible(img));
+        EXPECT_EQ(TextOf(dialog, IDC_OPTIONS_VERSION), "Nyra Pro  v0.11.2");
+        EXPECT_EQ(Selection(hw, IDC_HW_SUSPEND), 0);
+        EXPECT_EQ(TextOf(hw, IDC_HW_CAL_COUNT), "1 .CAL file(s) found.");
+        EXPECT_EQ(TextOf(hw, IDC_HW_TIMEOUT), "300");
+        EXPECT_EQ(GetNextDlgTabItem(dialog, GetDlgItem(dialog, IDC_OPTIONS_TAB), FALSE),
+                  GetDlgItem(hw, IDC_HW_SHOW_SWITCH))
+            << "Tab goes from the tabs into the page";
+        SIZE ideal = {};  // buttons answer this only from common controls 6
+        EXPECT_TRUE(SendMessageA(GetDlgItem(dialog, IDOK), BCM_GETIDEALSIZE, 0, (LPARAM)&ideal));
 
-            Toggle(hw, IDC_HW_SHOW_SWITCH);
-            Toggle(hw, IDC_HW_LOGGING);
-            Type(hw, IDC_HW_TIMEOUT, "120");
-            Type(hw, IDC_HW_START, "450");
-            ChooseItem(hw, IDC_HW_MODEL, 2);
-            EXPECT_EQ(TextOf(hw, IDC_HW_START), "435");
-            Type(hw, IDC_HW_START, "500");
-            ChooseItem(hw, IDC_HW_MODEL, 0);
-            EXPECT_EQ(TextOf(hw, IDC_HW_START), "450");
-            EXPECT_EQ(TextOf(hw, IDC_HW_CAL_COUNT), "1 .CAL file(s) found.");
+        Toggle(hw, IDC_HW_SHOW_SWITCH);
+        Toggle(hw, IDC_HW_LOGGING);
+        Type(hw, IDC_HW_TIMEOUT, "120");
+        Type(hw, IDC_HW_START, "450");
+        ChooseItem(hw, IDC_HW_MODEL, 2);
+        EXPECT_EQ(TextOf(hw, IDC_HW_START), "435");
+        Type(hw, IDC_HW_START, "500");
+        ChooseItem(hw, IDC_HW_MODEL, 0);
+        EXPECT_EQ(TextOf(hw, IDC_HW_START), "450");
+        EXPECT_EQ(TextOf(hw, IDC_HW_CAL_COUNT), "1 .CAL file(s) found.");
 
-            ChooseItem(hw, IDC_HW_MODE, 2);  // Manual Detection / Manual Integration
-            EXPECT_FALSE(Enabled(hw, IDC_HW_START));
-            EXPECT_FALSE(Enabled(hw, IDC_HW_STOP));
-            EXPECT_TRUE(Enabled(hw, IDC_HW_TIME));
-            EXPECT_EQ(TextOf(hw, IDC_HW_MODE_TEXT), "Manual trigger with a fixed integration time.");
-            ChooseItem(hw, IDC_HW_MODE, 1);
-            EXPECT_TRUE(Enabled(hw, IDC_HW_START));
-            EXPECT_FALSE(Enabled(hw, IDC_HW_STOP));
+        ChooseItem(hw, IDC_HW_MODE, 2);  // Manual Detection / Manual Integration
+        EXPECT_FALSE(Enabled(hw, IDC_HW_START));
+        EXPECT_FALSE(Enabled(hw, IDC_HW_STOP));
+        EXPECT_TRUE(Enabled(hw, IDC_HW_TIME));
+        EXPECT_EQ(TextOf(hw, IDC_HW_MODE_TEXT), "Manual trigger with a fixed integration time.");
+        ChooseItem(hw, IDC_HW_MODE, 1);
+        EXPECT_TRUE(Enabled(hw, IDC_HW_START));
+        EXPECT_FALSE(Enabled(hw, IDC_HW_STOP));
 
-            ClickTab(GetDlgItem(dialog, IDC_OPTIONS_TAB), 0);
-            EXPECT_TRUE(IsWindowVisible(img));
-            EXPECT_FALSE(IsWindowVisible(hw));
-            Toggle(img, IDC_IMG_APPLY_FILTERING);
-            Toggle(img, IDC_IMG_SAVE_RAW);
-            Toggle(img, IDC_IMG_SHOW_INDICATOR);
+        ClickTab(GetDlgItem(dialog, IDC_OPTIONS_TAB), 0);
+        EXPECT_TRUE(IsWindowVisible(img));
+        EXPECT_FALSE(IsWindowVisible(hw));
+        Toggle(img, IDC_IMG_APPLY_FILTERING);
+        Toggle(img, IDC_IMG_SAVE_RAW);
+        Toggle(img, IDC_IMG_SHOW_INDICATOR);
 
-            ClickTab(GetDlgItem(dialog, IDC_OPTIONS_TAB), 2);
-            EXPECT_EQ(TextOf(cal, IDC_CAL_FACTOR), "2.500000");
-            Type(cal, IDC_CAL_FACTOR, "abc");
-            Click(dialog, IDOK);
-        });
+        ClickTab(GetDlgItem(dialog, IDC_OPTIONS_TAB), 2);
+        EXPECT_EQ(TextOf(cal, IDC_CAL_FACTOR), "2.500000");
+        Type(cal, IDC_CAL_FACTOR, "abc");
+        Click(dialog, IDOK);
+    });
     o.show(script);
 
     NyraSettings file = o.savedFile();
@@ -112,13 +111,12 @@ TEST(OptionsDialog, CancelLeavesFileAndBlobAlone_SensorTasksSaveFirst)
     const HostConfigBlob before = o.currentBlob();
     HWND dialog = nullptr, hw = nullptr, question = nullptr;
     UiScript script;
-    script.then(WaitFor(&dialog, "Digital Xray Options"))
-        .run([&] {
-            hw = PageWith(dialog, IDC_HW_MODEL);
-            Type(hw, IDC_HW_TIMEOUT, "99");
-            Toggle(hw, IDC_HW_CORNERS_BLACK);
-            Click(dialog, IDCANCEL);
-        });
+    script.then(WaitFor(&dialog, "Digital Xray Options")).run([&] {
+        hw = PageWith(dialog, IDC_HW_MODEL);
+        Type(hw, IDC_HW_TIMEOUT, "99");
+        Toggle(hw, IDC_HW_CORNERS_BLACK);
+        Click(dialog, IDCANCEL);
+    });
     o.show(script);
     HostConfigBlob after = o.currentBlob();
     EXPECT_EQ(memcmp(&before, &after, sizeof before), 0);
@@ -167,8 +165,8 @@ TEST(OptionsDialog, FailedSaveKeepsTheOldFileAndTellsTheUser)
     ASSERT_TRUE(WriteFileBytes(o.settingsPath(), oldBytes));
     // A reader that does not share deletion (a backup or virus scanner, say) blocks the
     // replacement of the old file.
-    HANDLE reader = CreateFileA(o.settingsPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE reader = CreateFileA(o.settingsPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
 
     HWND dialog = nullptr, warning = nullptr;

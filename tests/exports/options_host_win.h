@@ -1,9 +1,9 @@
 // What the options dialog tests share: a plug-in holding given settings in its blob, with its
 // data folder in the test's folder; finding pages, windows and rows; choosing editor commands.
 #pragma once
-#include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
@@ -26,7 +26,8 @@ struct OptionsHost {
         SettingsDefaults(&blob.settings);
         if (edit)
             edit(blob.settings);
-        host.fn<uint32_t(__stdcall*)(const void*, uint32_t)>("SEDSetConfigurationAndOptions")(&blob, sizeof blob);
+        host.fn<uint32_t(__stdcall*)(const void*, uint32_t)>("SEDSetConfigurationAndOptions")(&blob,
+                                                                                              sizeof blob);
     }
     std::string dataDir() const { return host.dir().file("Nyra"); }
     std::string settingsPath() const { return dataDir() + "\\settings.dat"; }
@@ -57,7 +58,8 @@ struct OptionsHost {
 // The page of the options dialog that holds control id.
 inline HWND PageWith(HWND dialog, int id)
 {
-    for (HWND c = FindWindowExA(dialog, nullptr, "#32770", nullptr); c; c = FindWindowExA(dialog, c, "#32770", nullptr))
+    for (HWND c = FindWindowExA(dialog, nullptr, "#32770", nullptr); c;
+         c = FindWindowExA(dialog, c, "#32770", nullptr))
         if (GetDlgItem(c, id))
             return c;
     return nullptr;

@@ -34,8 +34,8 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
     GetWindowTextA(window, text, sizeof text);
     GetClassNameA(window, cls, sizeof cls);
     bool isMessageBox = GetDlgItem(window, 0xFFFF) != nullptr;
-    if (IsWindowVisible(window) && strcmp(cls, "#32770") == 0 && strcmp(text, s->caption) == 0 &&
-        isMessageBox == s->messageBox) {
+    if (IsWindowVisible(window) && strcmp(cls, "#32770") == 0 && strcmp(text, s->caption) == 0
+        && isMessageBox == s->messageBox) {
         s->found = window;
         return FALSE;
     }
@@ -269,8 +269,8 @@ void Collect(HWND dialog, int dpi, std::string* problems)
         mine.push_back(c);
     }
     auto exempt = [](const Control& c) {
-        return c.cls == "SysTabControl32" || c.cls == "msctls_updown32" ||
-               (c.cls == "Button" && (c.style & BS_TYPEMASK) == BS_GROUPBOX);
+        return c.cls == "SysTabControl32" || c.cls == "msctls_updown32"
+               || (c.cls == "Button" && (c.style & BS_TYPEMASK) == BS_GROUPBOX);
     };
     for (size_t i = 0; i < mine.size(); i++) {
         for (size_t j = i + 1; j < mine.size(); j++) {

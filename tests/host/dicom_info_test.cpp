@@ -5,8 +5,14 @@
 
 #include "host/dicom_info.h"
 
-static std::string TextAt(const std::vector<uint8_t>& b, size_t offset) { return std::string((const char*)&b[offset]); }
-static uint32_t U32(const std::vector<uint8_t>& b, size_t o) { return b[o] | b[o + 1] << 8 | b[o + 2] << 16 | (uint32_t)b[o + 3] << 24; }
+static std::string TextAt(const std::vector<uint8_t>& b, size_t offset)
+{
+    return std::string((const char*)&b[offset]);
+}
+static uint32_t U32(const std::vector<uint8_t>& b, size_t o)
+{
+    return b[o] | b[o + 1] << 8 | b[o + 2] << 16 | (uint32_t)b[o + 3] << 24;
+}
 
 TEST(DicomInfo, RecordForContext)
 {

@@ -8,8 +8,7 @@
 
 namespace {
 
-FilterEntry Entry(int32_t type, int32_t p1 = 0, int32_t p2 = 0, int32_t p3 = 0,
-                  const char* modality = "")
+FilterEntry Entry(int32_t type, int32_t p1 = 0, int32_t p2 = 0, int32_t p3 = 0, const char* modality = "")
 {
     FilterEntry e{};
     e.type = type;
@@ -215,8 +214,7 @@ TEST(FilterCatalogue, EditorRangesMatchTheMaskRule)
 {
     for (int32_t t = 0; t < kFilterTypeCount; t++) {
         const FilterCatalogueRow& row = *FindFilterRow(t);
-        if (row.kind == FilterParamKind::MaskSize ||
-            row.kind == FilterParamKind::MaskSizeAndFactor) {
+        if (row.kind == FilterParamKind::MaskSize || row.kind == FilterParamKind::MaskSizeAndFactor) {
             EXPECT_EQ(row.editorMax[0], row.maxMask) << t;
         }
     }

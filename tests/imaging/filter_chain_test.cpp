@@ -58,9 +58,12 @@ TEST(FilterChain, ImplicitInversionPlacement)
     EXPECT_EQ(RunChain(in, {E(FilterBrightness, 10)}).px, expected.px);
 
     // First active level entry at index 3: entries 0..3 see sensor polarity.
-    std::vector<FilterEntry> list = {E(FilterGamma, 75), E(FilterBrightness, -10),
-                                     E(FilterLevel, 128, 138, 148, "", 0), E(FilterLevelPercent, 2, 50, 98),
-                                     E(FilterContrast, 10), E(FilterLevel, 128, 138, 148)};
+    std::vector<FilterEntry> list = {E(FilterGamma, 75),
+                                     E(FilterBrightness, -10),
+                                     E(FilterLevel, 128, 138, 148, "", 0),
+                                     E(FilterLevelPercent, 2, 50, 98),
+                                     E(FilterContrast, 10),
+                                     E(FilterLevel, 128, 138, 148)};
     expected = in;
     ref::Gamma(expected, 75);
     ref::Brightness(expected, -10);
@@ -137,9 +140,9 @@ TEST(FilterChain, ZeroParametersTakeTheCatalogueValues)
     ref::Invert(inverted);
     // Gamma 0 acts as 100: only the implicit inversion remains.
     EXPECT_EQ(RunChain(in, {E(FilterGamma, 0)}).px, inverted.px);
-    for (int32_t type : {FilterAdaptiveNormalization, FilterDynamicDarken, FilterNoiseRemoval,
-                         FilterDespeckle, FilterGaussianBlur, FilterUnsharpMask, FilterLaplace,
-                         FilterSharpen, FilterSmooth}) {
+    for (int32_t type :
+         {FilterAdaptiveNormalization, FilterDynamicDarken, FilterNoiseRemoval, FilterDespeckle,
+          FilterGaussianBlur, FilterUnsharpMask, FilterLaplace, FilterSharpen, FilterSmooth}) {
         std::vector<FilterEntry> list = {E(type)};
         EXPECT_EQ(RunChain(in, list).px, RefChain(in, list).px) << type;
     }
@@ -171,9 +174,9 @@ TEST(FilterChain, ListsMatchTheReferenceChain)
     const ref::Image frame = testimg::Frame(96, 80, 6);
     const std::vector<std::vector<FilterEntry>> lists = {
         // Every tone filter in one run (composed into one table), around a level entry.
-        {E(FilterDynamicLighten), E(FilterEqualize), E(FilterLevel, 100, 140, 200),
-         E(FilterNormalize), E(FilterAdaptiveNormalization, 3, 4), E(FilterDynamicDarken, 51),
-         E(FilterLevelPercent, 1, 40, 99), E(FilterGamma, 150), E(FilterContrast, -20)},
+        {E(FilterDynamicLighten), E(FilterEqualize), E(FilterLevel, 100, 140, 200), E(FilterNormalize),
+         E(FilterAdaptiveNormalization, 3, 4), E(FilterDynamicDarken, 51), E(FilterLevelPercent, 1, 40, 99),
+         E(FilterGamma, 150), E(FilterContrast, -20)},
         // Tone runs broken by neighbourhood filters and geometry.
         {E(FilterNormalize), E(FilterSmooth, 5), E(FilterEqualize), E(FilterRotate90),
          E(FilterAdaptiveNormalization), E(FilterNoiseRemoval, 3), E(FilterLaplace, 5, 30)},

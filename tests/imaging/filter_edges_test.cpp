@@ -143,7 +143,7 @@ TEST(ToneFilters, NormalizationsKeepFlatImagesAndExtremes)
     AdaptiveNormalize(q.data(), q.size(), 2, 2);
     EXPECT_EQ(q[1000], 0);
     EXPECT_EQ(q[1001], 65535);
-    EXPECT_EQ(q[0], 0);      // below the 2 % point
+    EXPECT_EQ(q[0], 0);  // below the 2 % point
     EXPECT_EQ(q[999], 65535);
     EXPECT_GT(q[500], 30000);
     EXPECT_LT(q[500], 35000);

@@ -5,8 +5,8 @@
 // sum lies within a few ulps of x.5; those cases are counted and must stay rare.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -74,8 +74,8 @@ using RefFn = std::function<void(ref::Image&, int32_t)>;
 // otherwise off-by-one results are counted into *rounding and *pixels.
 // A flat image must stay flat through every neighbourhood filter (flatStays), so there the
 // reference is not needed.
-void Sweep(const char* what, int32_t largest, FastFn fast, RefFn slow, bool exact,
-           size_t* rounding = nullptr, size_t* pixels = nullptr, bool flatStays = true)
+void Sweep(const char* what, int32_t largest, FastFn fast, RefFn slow, bool exact, size_t* rounding = nullptr,
+           size_t* pixels = nullptr, bool flatStays = true)
 {
     for (const Size& s : kSizes) {
         for (const Source& src : kSources) {
@@ -88,8 +88,8 @@ void Sweep(const char* what, int32_t largest, FastFn fast, RefFn slow, bool exac
                 ref::Image got = input;
                 fast(got.px.data(), s.w, s.h, mask);
                 Mismatch m = Compare(expected, got);
-                std::string label = std::string(what) + " " + src.name + " " + std::to_string(s.w) +
-                                    "x" + std::to_string(s.h) + " mask " + std::to_string(mask);
+                std::string label = std::string(what) + " " + src.name + " " + std::to_string(s.w) + "x"
+                                    + std::to_string(s.h) + " mask " + std::to_string(mask);
                 if (exact) {
                     ASSERT_EQ(m.count, 0u) << label;
                 } else {
@@ -122,8 +122,9 @@ TEST(FilterExactness, MediansMatchBitForBit)
         }
     };
     Sweep("median", 21, bothPaths, ref::Median, true);
-    Sweep("fast noise", 3, [](uint16_t* p, int32_t w, int32_t h, int32_t) { FastNoiseRemoval(p, w, h); },
-          [](ref::Image& im, int32_t) { ref::FastNoise(im); }, true);
+    Sweep(
+        "fast noise", 3, [](uint16_t* p, int32_t w, int32_t h, int32_t) { FastNoiseRemoval(p, w, h); },
+        [](ref::Image& im, int32_t) { ref::FastNoise(im); }, true);
 }
 
 // The histogram median walks across empty stretches by blocks of 256 values: windows that
@@ -157,8 +158,9 @@ TEST(FilterExactness, HistogramMedianAcrossGapsAndPlateaus)
                 SetSimdLimit(level);
                 MedianFilter(got.px.data(), w, h, mask);
                 SetSimdLimit(2);
-                ASSERT_EQ(Compare(expected, got).count, 0u) << "levels " << input.px[0] << "/"
-                    << input.px[(size_t)w - 1] << " mask " << mask << " path " << level;
+                ASSERT_EQ(Compare(expected, got).count, 0u)
+                    << "levels " << input.px[0] << "/" << input.px[(size_t)w - 1] << " mask " << mask
+                    << " path " << level;
             }
         }
     }
@@ -168,9 +170,10 @@ TEST(FilterExactness, SmoothAndLaplaceMatchBitForBit)
 {
     Sweep("smooth", 21, SmoothFilter, ref::Smooth, true);
     for (int32_t level : {0, 3, 100}) {
-        Sweep("laplace", 21,
-              [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { LaplaceEdgeEnhance(p, w, h, m, level); },
-              [level](ref::Image& im, int32_t m) { ref::Laplace(im, m, level); }, true);
+        Sweep(
+            "laplace", 21,
+            [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { LaplaceEdgeEnhance(p, w, h, m, level); },
+            [level](ref::Image& im, int32_t m) { ref::Laplace(im, m, level); }, true);
     }
 }
 
@@ -184,16 +187,17 @@ TEST(FilterExactness, WeightedSumsDifferOnlyAtRoundingBoundaries)
     SetSimdLimit(2);
     for (int32_t level : {0, 20, 100}) {
         // Level 100 makes every weight 0: the output is 0 everywhere, flat or not.
-        Sweep("sharpen", 21,
-              [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { SharpenFilter(p, w, h, m, level); },
-              [level](ref::Image& im, int32_t m) { ref::Sharpen(im, m, level); }, false, &rounding,
-              &pixels, level != 100);
+        Sweep(
+            "sharpen", 21,
+            [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { SharpenFilter(p, w, h, m, level); },
+            [level](ref::Image& im, int32_t m) { ref::Sharpen(im, m, level); }, false, &rounding, &pixels,
+            level != 100);
     }
     for (int32_t level : {0, 100}) {
-        Sweep("unsharp", 21,
-              [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { GaussianEdgeEnhance(p, w, h, m, level); },
-              [level](ref::Image& im, int32_t m) { ref::Unsharp(im, m, level); }, false, &rounding,
-              &pixels);
+        Sweep(
+            "unsharp", 21,
+            [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { GaussianEdgeEnhance(p, w, h, m, level); },
+            [level](ref::Image& im, int32_t m) { ref::Unsharp(im, m, level); }, false, &rounding, &pixels);
     }
     printf("[ weighted ] %zu of %zu pixels off by one (%.2e)\n", rounding, pixels,
            pixels ? (double)rounding / pixels : 0.0);
@@ -251,14 +255,20 @@ TEST(FilterExactness, ToneFiltersMatchBitForBit)
     struct Three {
         int32_t a, b, c;
     };
-    for (Three t : {Three{128, 138, 148}, {0, 0, 0}, {0, 128, 255}, {255, 255, 255},
-                    {128, 133, 148}, {-20, 400, 300}, {200, 10, 100}}) {
+    for (Three t : {Three{128, 138, 148},
+                    {0, 0, 0},
+                    {0, 128, 255},
+                    {255, 255, 255},
+                    {128, 133, 148},
+                    {-20, 400, 300},
+                    {200, 10, 100}}) {
         cases.push_back({"level", [t](uint16_t* p, size_t n) { LevelAdjust(p, n, t.a, t.b, t.c); },
                          [t](ref::Image& im) { ref::Level(im, t.a, t.b, t.c, -1); }});
     }
-    for (Three t : {Three{0, 50, 100}, {0, 0, 0}, {1, 50, 99}, {10, 20, 90}, {100, 100, 100},
-                    {-5, 60, 200}}) {
-        cases.push_back({"level%", [t](uint16_t* p, size_t n) { LevelAdjustByPercentage(p, n, t.a, t.b, t.c); },
+    for (Three t :
+         {Three{0, 50, 100}, {0, 0, 0}, {1, 50, 99}, {10, 20, 90}, {100, 100, 100}, {-5, 60, 200}}) {
+        cases.push_back({"level%",
+                         [t](uint16_t* p, size_t n) { LevelAdjustByPercentage(p, n, t.a, t.b, t.c); },
                          [t](ref::Image& im) { ref::LevelPercent(im, t.a, t.b, t.c); }});
     }
     for (int32_t a : {0, 1, 2, 50, 80})

@@ -26,18 +26,18 @@ std::vector<uint16_t> IntegerFrame(int32_t w, int32_t h)
     for (int32_t y = 0; y < h; y++) {
         for (int32_t x = 0; x < w; x++) {
             int64_t dx = x - w / 2, dy = y - h / 2;
-            int64_t v = 42000 - (6000 * (dx * dx * 4 / ((int64_t)w * w) + 0) +
-                                 6000 * dy * dy * 4 / ((int64_t)h * h));
+            int64_t v =
+                42000 - (6000 * (dx * dx * 4 / ((int64_t)w * w) + 0) + 6000 * dy * dy * 4 / ((int64_t)h * h));
             int64_t ex = x - w / 3, ey = y - h / 2;
-            int64_t e = ex * ex * 10000 / ((int64_t)(w / 6) * (w / 6)) +
-                        ey * ey * 10000 / ((int64_t)(h / 4) * (h / 4));
+            int64_t e = ex * ex * 10000 / ((int64_t)(w / 6) * (w / 6))
+                        + ey * ey * 10000 / ((int64_t)(h / 4) * (h / 4));
             if (e < 10000)
                 v -= 20000;
             else if (e < 12000)
                 v -= 20000 * (12000 - e) / 2000;
             int64_t fx = x - 2 * w / 3, fy = y - h / 2;
-            int64_t f = fx * fx * 10000 / ((int64_t)(w / 7) * (w / 7)) +
-                        fy * fy * 10000 / ((int64_t)(h / 5) * (h / 5));
+            int64_t f = fx * fx * 10000 / ((int64_t)(w / 7) * (w / 7))
+                        + fy * fy * 10000 / ((int64_t)(h / 5) * (h / 5));
             if (f < 10000)
                 v -= 15000 + (10000 - f);
             state = state * 1664525u + 1013904223u;

@@ -30,9 +30,15 @@ inline uint16_t Trunc(double y)
         return 65535;
     return (uint16_t)(int64_t)y;
 }
-inline uint16_t Round(double x) { return Trunc(x + 0.5); }
+inline uint16_t Round(double x)
+{
+    return Trunc(x + 0.5);
+}
 
-inline int32_t Mask(int32_t n) { return n < 3 ? 3 : (n % 2 == 0 ? n + 1 : n); }
+inline int32_t Mask(int32_t n)
+{
+    return n < 3 ? 3 : (n % 2 == 0 ? n + 1 : n);
+}
 
 // ---- tone -------------------------------------------------------------------------------
 
@@ -231,8 +237,7 @@ inline void FastNoise(Image& im)
     Image out = im;
     for (int y = 1; y < im.h - 1; y++)
         for (int x = 1; x < im.w - 1; x++) {
-            uint16_t v[5] = {im.at(x, y - 1), im.at(x - 1, y), im.at(x, y), im.at(x + 1, y),
-                             im.at(x, y + 1)};
+            uint16_t v[5] = {im.at(x, y - 1), im.at(x - 1, y), im.at(x, y), im.at(x + 1, y), im.at(x, y + 1)};
             std::sort(v, v + 5);
             out.px[(size_t)y * im.w + x] = v[2];
         }
@@ -379,8 +384,7 @@ inline void Laplace(Image& im, int32_t mask, int32_t level)
     Image out = im;
     for (int y = 0; y < im.h; y++)
         for (int x = 0; x < im.w; x++) {
-            int d = 4 * s.at(x, y) - s.at(x - 1, y) - s.at(x + 1, y) - s.at(x, y + 1) -
-                    s.at(x, y - 1);
+            int d = 4 * s.at(x, y) - s.at(x - 1, y) - s.at(x + 1, y) - s.at(x, y + 1) - s.at(x, y - 1);
             out.px[(size_t)y * im.w + x] = Round(d * (level / 100.0) + im.px[(size_t)y * im.w + x]);
         }
     im = out;
@@ -443,29 +447,66 @@ inline void Run(Image& im, const FilterEntry& e, int32_t lowClip)
     };
     switch (e.type) {
     case 0: Invert(im); break;
-    case 1: sub(p1, 2); sub(p2, 2); Adaptive(im, p1, p2); break;
+    case 1:
+        sub(p1, 2);
+        sub(p2, 2);
+        Adaptive(im, p1, p2);
+        break;
     case 2: Brightness(im, p1); break;
     case 3: Contrast(im, p1); break;
-    case 4: sub(p1, 5); Darken(im, p1); break;
+    case 4:
+        sub(p1, 5);
+        Darken(im, p1);
+        break;
     case 5: Lighten(im); break;
     case 6: Equalize(im); break;
-    case 7: sub(p1, 100); Gamma(im, p1); break;
+    case 7:
+        sub(p1, 100);
+        Gamma(im, p1);
+        break;
     case 8: Level(im, p1, p2, p3, lowClip); break;
     case 9: LevelPercent(im, p1, p2, p3); break;
     case 10: Normalize(im); break;
     case 11: FastNoise(im); break;
-    case 12: sub(p1, 3); Median(im, p1); break;
-    case 13: sub(p1, 5); Median(im, p1); break;
+    case 12:
+        sub(p1, 3);
+        Median(im, p1);
+        break;
+    case 13:
+        sub(p1, 5);
+        Median(im, p1);
+        break;
     case 14: FlipH(im); break;
     case 15: FlipV(im); break;
     case 16: Rotate(im, true); break;
     case 17: Rotate(im, false); break;
-    case 18: FlipH(im); FlipV(im); break;
-    case 19: sub(p1, 5); Gaussian(im, p1); break;
-    case 20: sub(p1, 3); sub(p2, 100); Unsharp(im, p1, p2); break;
-    case 21: sub(p1, 3); sub(p2, 3); Laplace(im, p1, p2); break;
-    case 22: sub(p1, 21); sub(p2, 20); Sharpen(im, p1, p2); break;
-    case 23: sub(p1, 3); Smooth(im, p1); break;
+    case 18:
+        FlipH(im);
+        FlipV(im);
+        break;
+    case 19:
+        sub(p1, 5);
+        Gaussian(im, p1);
+        break;
+    case 20:
+        sub(p1, 3);
+        sub(p2, 100);
+        Unsharp(im, p1, p2);
+        break;
+    case 21:
+        sub(p1, 3);
+        sub(p2, 3);
+        Laplace(im, p1, p2);
+        break;
+    case 22:
+        sub(p1, 21);
+        sub(p2, 20);
+        Sharpen(im, p1, p2);
+        break;
+    case 23:
+        sub(p1, 3);
+        Smooth(im, p1);
+        break;
     default: break;
     }
 }

@@ -6,8 +6,14 @@
 
 #include "imaging/image16.h"
 
-static uint32_t Get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
-static uint16_t Get16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
+static uint32_t Get32(const uint8_t* p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
+}
+static uint16_t Get16(const uint8_t* p)
+{
+    return (uint16_t)(p[0] | p[1] << 8);
+}
 
 TEST(Dib16, SizesAndStride)
 {
@@ -97,12 +103,12 @@ TEST(EdgeRuns, RunsAtEveryEdgeAndLimit)
     // 30 x 24: limit = 8. Runs of 7 are repaired, runs of 8 stay.
     Plane p(30, 24, 2000);
     for (int c = 0; c < 7; c++)
-        p.at(3, 29 - c) = 65000;           // right end, 7 saturated
+        p.at(3, 29 - c) = 65000;  // right end, 7 saturated
     for (int c = 0; c < 8; c++)
-        p.at(4, c) = 61000;                // left end, 8 saturated: reaches the limit
+        p.at(4, c) = 61000;  // left end, 8 saturated: reaches the limit
     for (int r = 0; r < 2; r++)
-        p.at(r, 10) = 60000;               // top of column 10
-    p.at(23, 12) = 64000;                  // bottom of column 12
+        p.at(r, 10) = 60000;  // top of column 10
+    p.at(23, 12) = 64000;     // bottom of column 12
     p.at(22, 12) = 1234;
     FillSaturatedEdgeRuns(p.px.data(), p.w, p.h);
     for (int c = 0; c < 7; c++)

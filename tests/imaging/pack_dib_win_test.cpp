@@ -15,8 +15,8 @@ TEST(PackDib16, MovableUnlockedBlockWithExactSize)
     const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(block));
     ASSERT_NE(bytes, nullptr);
     EXPECT_NE((void*)bytes, (void*)block) << "a movable block's handle is not its address";
-    EXPECT_EQ(bytes[40 + 8], 1);   // image row 0 is the last stored row
-    EXPECT_EQ(bytes[40 + 6], 0);   // pad of the first stored row
+    EXPECT_EQ(bytes[40 + 8], 1);  // image row 0 is the last stored row
+    EXPECT_EQ(bytes[40 + 6], 0);  // pad of the first stored row
     EXPECT_EQ(bytes[40 + 0], 4);
     GlobalUnlock(block);
     EXPECT_EQ(GlobalFree(block), nullptr);

@@ -91,8 +91,10 @@ TEST(PipelineTool, BadInputWritesNothing)
     // More cases run against the program itself in cli_test.sh.
     const std::vector<std::vector<std::string>> cases = {
         {"--frame", frame, "--width", "100", "--height", "89", "--variant", "1"},
-        {"--frame", frame, "--width", "100", "--height", "90", "--variant", "1", "--settings", dir.file("v4.dat")},
-        {"--frame", frame, "--width", "100", "--height", "90", "--variant", "1", "--blob", frame, "--settings", frame},
+        {"--frame", frame, "--width", "100", "--height", "90", "--variant", "1", "--settings",
+         dir.file("v4.dat")},
+        {"--frame", frame, "--width", "100", "--height", "90", "--variant", "1", "--blob", frame,
+         "--settings", frame},
     };
     for (std::vector<std::string> args : cases) {
         args.insert(args.end(), {"--out", out});
@@ -116,8 +118,8 @@ TEST(PipelineTool, SamePixelsInEveryBuild)
     EncodeSettingsFile(s, bytes.data());
     ASSERT_TRUE(WriteFileBytes(settings, bytes));
 
-    ToolRun run = Tool({"--frame", frame, "--width", "1300", "--height", "1706", "--variant", "1", "--settings",
-                    settings, "--out", dir.file("out.raw"), "--dib", dir.file("out.dib")});
+    ToolRun run = Tool({"--frame", frame, "--width", "1300", "--height", "1706", "--variant", "1",
+                        "--settings", settings, "--out", dir.file("out.raw"), "--dib", dir.file("out.dib")});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "1300x1706\n");
     EXPECT_EQ(run.err, "");
@@ -157,8 +159,8 @@ TEST(PipelineTool, BlobSettingsAndCorrectionFile)
     ASSERT_TRUE(WriteCorrectionFile(dir.file("SN2.CAL").c_str(), "2", 1, 100, 89, 5, gains.data()));
 
     for (const char* cal : {"SN1.CAL", "SN2.CAL"}) {
-        ToolRun run = Tool({"--frame", frame, "--width", "100", "--height", "90", "--variant", "1", "--blob", blob,
-                            "--cal", dir.file(cal), "--out", out});
+        ToolRun run = Tool({"--frame", frame, "--width", "100", "--height", "90", "--variant", "1", "--blob",
+                            blob, "--cal", dir.file(cal), "--out", out});
         ASSERT_EQ(run.status, 0) << run.err;
         const bool matches = cal[2] == '1';
         EXPECT_EQ(run.err.find("--cal not applied") == std::string::npos, matches) << run.err;

@@ -14,18 +14,21 @@ TEST(SettingsFileCodec, GoldenBytesOfTheDefaults)
     std::vector<uint8_t> bytes(kSettingsFileSize);
     EncodeSettingsFile(DefaultSettings(), bytes.data());
     ASSERT_EQ(kSettingsFileSize, 1808u);
-    struct { size_t offset; std::vector<uint8_t> expected; } const golden[] = {
+    struct {
+        size_t offset;
+        std::vector<uint8_t> expected;
+    } const golden[] = {
         {0, {'N', 'Y', 'R', 'P', 3, 0, 0, 0}},
-        {8 + 0, {1, 0, 0, 0}},                          // show switch sensor button
-        {8 + 24, {10, 0, 0, 0}},                        // suspend delay
-        {8 + 36, {0x2C, 0x01, 0, 0}},                   // timeout 300
-        {8 + 48, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},       // calibration 1.0
-        {8 + 60, {1, 0, 0, 0, 0, 0, 0, 0}},             // follows detected, reserved
+        {8 + 0, {1, 0, 0, 0}},                     // show switch sensor button
+        {8 + 24, {10, 0, 0, 0}},                   // suspend delay
+        {8 + 36, {0x2C, 0x01, 0, 0}},              // timeout 300
+        {8 + 48, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},  // calibration 1.0
+        {8 + 60, {1, 0, 0, 0, 0, 0, 0, 0}},        // follows detected, reserved
         {8 + 68, {1, 0, 0, 0, 0xB8, 0x01, 0, 0, 0xB5, 0x01, 0, 0, 0xF4, 0x01, 0, 0, 'C', ':', '\\'}},
-        {8 + 68 + 276 + 4, {0xB3, 0x01, 0, 0, 0xB1, 0x01, 0, 0}},  // model 1 thresholds 435, 433
-        {8 + 896, {7, 0, 0, 0, 13, 0, 0, 0, 1, 0, 0, 0, 5, 0, 0, 0}},  // count, despeckle 5
+        {8 + 68 + 276 + 4, {0xB3, 0x01, 0, 0, 0xB1, 0x01, 0, 0}},        // model 1 thresholds 435, 433
+        {8 + 896, {7, 0, 0, 0, 13, 0, 0, 0, 1, 0, 0, 0, 5, 0, 0, 0}},    // count, despeckle 5
         {8 + 900 + 28 + 8, {128, 0, 0, 0, 138, 0, 0, 0, 148, 0, 0, 0}},  // level 128/138/148
-        {8 + 900 + 56 + 8, {0xF6, 0xFF, 0xFF, 0xFF}},   // brightness -10
+        {8 + 900 + 56 + 8, {0xF6, 0xFF, 0xFF, 0xFF}},                    // brightness -10
         {8 + 1796, {0, 0, 0, 0}},
     };
     for (const auto& g : golden)

@@ -56,7 +56,7 @@ TEST_F(SettingsFile, SaveWritesAValidatedVersionThreeCopyAndLeavesTheCallerAlone
 
     EXPECT_NE(Log().find("NyraPersistSave: " + LoggedSettingsPath() + "\r\n"), std::string::npos) << Log();
     EXPECT_EQ(DataFiles(), std::vector<std::string>{"settings.dat"});  // no temporary file left
-    NyraPersistSave(nullptr);  // ignored
+    NyraPersistSave(nullptr);                                          // ignored
 }
 
 TEST_F(SettingsFile, ReadAcceptsVersionsOneToThreeAndValidates)
@@ -168,9 +168,9 @@ void FaultLoop(SettingsFileTest& t, bool persistent)
         }
         failures++;
         EXPECT_EQ(now, oldBytes);
-        bool logged = log.find("NyraPersistSave: open temp failed (1234)") != std::string::npos ||
-                      log.find("NyraPersistSave: write failed") != std::string::npos ||
-                      log.find("NyraPersistSave: replace failed (1234)") != std::string::npos;
+        bool logged = log.find("NyraPersistSave: open temp failed (1234)") != std::string::npos
+                      || log.find("NyraPersistSave: write failed") != std::string::npos
+                      || log.find("NyraPersistSave: replace failed (1234)") != std::string::npos;
         EXPECT_TRUE(logged) << log;
         if (!persistent) {
             EXPECT_EQ(t.DataFiles(), std::vector<std::string>{"settings.dat"});

@@ -23,9 +23,9 @@ bool IsDirectory(const char* path)
 struct OpenFile {
     HANDLE handle;
     OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition)
-        : handle(CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr))
-    {
-    }
+        : handle(
+            CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr))
+    {}
     ~OpenFile()
     {
         if (handle != INVALID_HANDLE_VALUE)
@@ -36,8 +36,9 @@ struct OpenFile {
 TEST_F(SettingsWinFile, EmptyDataFolderBecomesTheDefaultFolderAndIsCreated)
 {
     // Remove afterwards only the levels this test created.
-    const char* levels[] = {"C:\\Apteryx\\Apteryx Imaging\\Devices\\Nyra", "C:\\Apteryx\\Apteryx Imaging\\Devices",
-                            "C:\\Apteryx\\Apteryx Imaging", "C:\\Apteryx"};
+    const char* levels[] = {"C:\\Apteryx\\Apteryx Imaging\\Devices\\Nyra",
+                            "C:\\Apteryx\\Apteryx Imaging\\Devices", "C:\\Apteryx\\Apteryx Imaging",
+                            "C:\\Apteryx"};
     bool existed[4];
     for (int i = 0; i < 4; i++)
         existed[i] = IsDirectory(levels[i]);

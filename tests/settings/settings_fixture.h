@@ -81,7 +81,10 @@ public:
     // The path as the settings code builds it and logs it: always with a backslash.
     std::string LoggedSettingsPath() const { return data.path() + "\\settings.dat"; }
     std::vector<uint8_t> Stored() const { return ReadFileBytes(SettingsPath()); }
-    void Store(const std::vector<uint8_t>& bytes) const { ASSERT_TRUE(WriteFileBytes(SettingsPath(), bytes)); }
+    void Store(const std::vector<uint8_t>& bytes) const
+    {
+        ASSERT_TRUE(WriteFileBytes(SettingsPath(), bytes));
+    }
     std::string Log() const { return ReadFileText(logs.file("NyraSED.log")); }
     void ClearLog() const { std::filesystem::remove(logs.file("NyraSED.log")); }
 
@@ -103,7 +106,7 @@ public:
 // an injected failure.
 struct FaultOps {
     static constexpr uint32_t kFaultError = 1234;
-    static inline int failAt = 0;       // 1-based counted call to fail; 0: never
+    static inline int failAt = 0;           // 1-based counted call to fail; 0: never
     static inline bool persistent = false;  // every counted call after the first fault fails too
     static inline int calls = 0;
     static inline bool fired = false;
@@ -152,9 +155,8 @@ struct FaultOps {
 
     static const SettingsFileOps* Table()
     {
-        static const SettingsFileOps table = {OpenRead, CreateTemp,    Read,      Write,
-                                              Flush,    Close,         Move,      Remove,
-                                              MakeDirectory, ProcessId, LastError};
+        static const SettingsFileOps table = {OpenRead, CreateTemp, Read,          Write,     Flush,    Close,
+                                              Move,     Remove,     MakeDirectory, ProcessId, LastError};
         return &table;
     }
 };

@@ -140,10 +140,10 @@ TEST_F(SettingsLoad, OnlyAStoredSixtyIsMigratedAndOnlyFromVersionOne)
         int32_t expected;
         bool rewritten;
     } const cases[] = {
-        {1, 61, 61, true},    // only the logging step applies
+        {1, 61, 61, true},  // only the logging step applies
         {1, 600, 600, true},
         {2, 60, 60, true},
-        {3, 60, 60, false},   // version 3 is read as it is
+        {3, 60, 60, false},  // version 3 is read as it is
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("version " + std::to_string(c.version) + " timeout " + std::to_string(c.timeout));

@@ -57,7 +57,9 @@ TEST(SettingsDefaults, EveryFieldHasItsDefault)
     EXPECT_STREQ(kDefaultDataDir, "C:\\Apteryx\\Apteryx Imaging\\Devices\\Nyra");
 
     // The default filter list, with the per-type new-entry parameters.
-    struct { int32_t type, p1, p2, p3; } const expected[7] = {
+    struct {
+        int32_t type, p1, p2, p3;
+    } const expected[7] = {
         {13, 5, 0, 0}, {8, 128, 138, 148}, {2, -10, 0, 0}, {3, 10, 0, 0},
         {7, 75, 0, 0}, {22, 21, 20, 0},    {12, 5, 0, 0},
     };
@@ -153,7 +155,11 @@ TEST(SuspendDelayMs, ClampsInsteadOfWrapping)
 TEST(ValidateSettings, CalibrationNotGreaterThanZeroBecomesOne)
 {
     const double cases[][2] = {
-        {0.0, 1.0}, {-0.0, 1.0}, {-2.5, 1.0}, {1e-300, 1e-300}, {2.5, 2.5},
+        {0.0, 1.0},
+        {-0.0, 1.0},
+        {-2.5, 1.0},
+        {1e-300, 1e-300},
+        {2.5, 2.5},
         {std::numeric_limits<double>::quiet_NaN(), 1.0},
         {-std::numeric_limits<double>::infinity(), 1.0},
     };
@@ -262,9 +268,9 @@ TEST(ValidateSettings, ValidFilterListIsRepairedEntryByEntry)
     EXPECT_EQ(s.filters[0].param2, 100);
     EXPECT_EQ(s.filters[0].param3, 77);
     EXPECT_STREQ(s.filters[1].modality, "");
-    EXPECT_EQ(s.filters[1].param1, 15);         // Gaussian blur masks stop at 15
+    EXPECT_EQ(s.filters[1].param1, 15);  // Gaussian blur masks stop at 15
     EXPECT_EQ(s.filters[2].modality[7], '\0');
-    EXPECT_STREQ(s.filters[2].modality, "");    // "IOIOIOI" is not "IO"
+    EXPECT_STREQ(s.filters[2].modality, "");  // "IOIOIOI" is not "IO"
     EXPECT_EQ(s.filters[2].param1, -500);
     EXPECT_EQ(s.filters[3].param1, 21);
     EXPECT_EQ(s.filters[3].param2, 0);
@@ -289,7 +295,8 @@ TEST(ApplyDataDirToModels, DefaultAndEmptyFoldersFollowTheDataFolder)
     ApplyDataDirToModels(&untouched, "");
     EXPECT_STREQ(untouched.models[0].correctionDir, kDefaultDataDir);
     // A folder that merely starts with the default is the user's own.
-    CopyText(untouched.models[1].correctionDir, kPathChars, "C:\\Apteryx\\Apteryx Imaging\\Devices\\Nyra\\Cal");
+    CopyText(untouched.models[1].correctionDir, kPathChars,
+             "C:\\Apteryx\\Apteryx Imaging\\Devices\\Nyra\\Cal");
     ApplyDataDirToModels(&untouched, "D:\\Img\\Nyra");
     EXPECT_STREQ(untouched.models[1].correctionDir, "C:\\Apteryx\\Apteryx Imaging\\Devices\\Nyra\\Cal");
 }

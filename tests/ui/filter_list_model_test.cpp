@@ -85,7 +85,8 @@ TEST(FilterListModel, ParametersColumn)
 {
     EXPECT_EQ(Params(FilterGamma, 75), "Factor = 0.75");
     EXPECT_EQ(Params(FilterGamma, 0), "Factor = 0.00");
-    EXPECT_EQ(Params(FilterLevelPercent, 0, 50, 100), "Min Value = 0.00%; Pivot Value = 0.50%; Max Value = 1.00%");
+    EXPECT_EQ(Params(FilterLevelPercent, 0, 50, 100),
+              "Min Value = 0.00%; Pivot Value = 0.50%; Max Value = 1.00%");
     EXPECT_EQ(Params(FilterAdaptiveNormalization, 2, 3),
               "Discard percentage low = 2.00%; Discard percentage high = 3.00%");
     EXPECT_EQ(Params(FilterDynamicDarken, 0), "Level = 5");

@@ -20,8 +20,11 @@ TEST(OptionsModel, ModeDecidesWhichIntegrationControlsAreEnabled)
     struct Case {
         int32_t mode;
         bool start, stop, time;
-    } cases[] = {{-1, true, true, false}, {0, true, true, false}, {1, true, false, true},
-                 {2, false, false, true}, {9, false, false, false}};
+    } cases[] = {{-1, true, true, false},
+                 {0, true, true, false},
+                 {1, true, false, true},
+                 {2, false, false, true},
+                 {9, false, false, false}};
     for (const Case& c : cases) {
         ModeControls m = ModeControlsFor(c.mode);
         EXPECT_EQ(m.startEnabled, c.start) << c.mode;

@@ -165,8 +165,8 @@ bool ReportTargets(std::map<std::string, double>& key)
         const double ours = key[t.ours], ref = key[t.reference];
         const bool met = ours > 0 && ref > 0 && ours <= t.most * ref;
         all = all && met;
-        printf("  %-16s / %-24s %6.3f  <= %.1f  %s\n", t.ours, t.reference,
-               ref > 0 ? ours / ref : 0.0, t.most, met ? "ok" : "NOT MET");
+        printf("  %-16s / %-24s %6.3f  <= %.1f  %s\n", t.ours, t.reference, ref > 0 ? ours / ref : 0.0,
+               t.most, met ? "ok" : "NOT MET");
     }
     return all;
 }
@@ -202,9 +202,11 @@ int main(int argc, char** argv)
             if (only && op.name.find(only) == std::string::npos)
                 continue;
             SetFilterThreadCount(1);
-            double one = MedianMs(reset, [&] { op.run(&im); }, op.runs);
+            double one = MedianMs(
+                reset, [&] { op.run(&im); }, op.runs);
             SetFilterThreadCount(0);
-            double all = MedianMs(reset, [&] { op.run(&im); }, op.runs);
+            double all = MedianMs(
+                reset, [&] { op.run(&im); }, op.runs);
             printf("  %-26s %10.2f %10.2f\n", op.name.c_str(), one, all);
             key[op.name + "_" + tag + "_1t"] = one;
             key[op.name + "_" + tag + "_all"] = all;
@@ -221,7 +223,8 @@ int main(int argc, char** argv)
             // The 32-bit plug-in runs the baseline (SSE2) loops.
             SetFilterThreadCount(1);
             SetSimdLimit(0);
-            double base = MedianMs(reset, [&] { ApplyFilterChain(&im, chain, chainCount); }, 3);
+            double base = MedianMs(
+                reset, [&] { ApplyFilterChain(&im, chain, chainCount); }, 3);
             SetSimdLimit(2);
             SetFilterThreadCount(0);
             printf("  %-26s %10.2f\n", "chain, baseline SSE2 loops", base);
@@ -245,7 +248,6 @@ int main(int argc, char** argv)
            key["chain_L_1t"], key["chain_L_all"], key["opencv_chain_L_1t"], key["sharpen21_L_1t"],
            key["opencv_sharpen21_L_1t"], key["median5_L_1t"], key["opencv_median5_L_1t"],
            key["median21_L_1t"], key["pipeline_L"], key["median7_L_1t"], key["laplace21_L_1t"],
-           key["opencv_laplace21_L_1t"], key["gaussian15_L_1t"], key["opencv_gaussian15_L_1t"],
-           ok ? 1 : 0);
+           key["opencv_laplace21_L_1t"], key["gaussian15_L_1t"], key["opencv_gaussian15_L_1t"], ok ? 1 : 0);
     return 0;
 }

@@ -33,21 +33,27 @@ void OpenCvChain(const cv::Mat& src, cv::Mat& out, const cv::Mat& sharpen)
     double t = a.total() * 0.005, sum = 0;
     int lo = 0, hi = 65535;
     for (int i = 0; i < 65536; i++)
-        if ((sum += hist.at<float>(i)) > t) { lo = i; break; }
+        if ((sum += hist.at<float>(i)) > t) {
+            lo = i;
+            break;
+        }
     sum = 0;
     for (int i = 65535; i >= 0; i--)
-        if ((sum += hist.at<float>(i)) > t) { hi = i; break; }
+        if ((sum += hist.at<float>(i)) > t) {
+            hi = i;
+            break;
+        }
     double span = std::max(1, hi - lo);
     a.convertTo(f, CV_32F, 1.0 / span, -lo / span);
     f = cv::max(cv::min(f, 1.0), 0.0);
-    f = 1.0 - f;                          // the chain's inversion
-    f -= 0.1;                             // Brightness -10
-    f = (f - 0.5) * 1.1 + 0.5;            // Contrast 10
+    f = 1.0 - f;                // the chain's inversion
+    f -= 0.1;                   // Brightness -10
+    f = (f - 0.5) * 1.1 + 0.5;  // Contrast 10
     f = cv::max(cv::min(f, 1.0), 0.0);
-    cv::pow(f, 100.0 / 75.0, f);          // Gamma 0.75
+    cv::pow(f, 100.0 / 75.0, f);  // Gamma 0.75
     f.convertTo(b, CV_16U, 65535.0);
     cv::filter2D(b, c, CV_16U, sharpen, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);  // Sharpen
-    cv::medianBlur(c, out, 5);            // Noise Removal 5
+    cv::medianBlur(c, out, 5);                                                        // Noise Removal 5
 }
 
 }  // namespace
@@ -65,14 +71,19 @@ std::vector<OpenCvTiming> OpenCvTimings(const uint16_t* px, int w, int h, int ru
     std::vector<Op> ops = {
         {"median3", [&] { cv::medianBlur(src, dst, 3); }},
         {"median5", [&] { cv::medianBlur(src, dst, 5); }},
-        {"sharpen21", [&] { cv::filter2D(src, dst, CV_16U, sharpen, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE); }},
-        {"gaussian5", [&] { cv::GaussianBlur(src, dst, cv::Size(5, 5), 5 / r2, 5 / r2, cv::BORDER_REPLICATE); }},
-        {"gaussian15", [&] { cv::GaussianBlur(src, dst, cv::Size(15, 15), 15 / r2, 15 / r2, cv::BORDER_REPLICATE); }},
-        {"sepgauss15", [&] {
+        {"sharpen21",
+         [&] { cv::filter2D(src, dst, CV_16U, sharpen, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE); }},
+        {"gaussian5",
+         [&] { cv::GaussianBlur(src, dst, cv::Size(5, 5), 5 / r2, 5 / r2, cv::BORDER_REPLICATE); }},
+        {"gaussian15",
+         [&] { cv::GaussianBlur(src, dst, cv::Size(15, 15), 15 / r2, 15 / r2, cv::BORDER_REPLICATE); }},
+        {"sepgauss15",
+         [&] {
              cv::Mat k = cv::getGaussianKernel(15, 15 / r2, CV_64F);
              cv::sepFilter2D(src, dst, CV_16U, k, k, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
          }},
-        {"laplace21", [&] {
+        {"laplace21",
+         [&] {
              // Laplace Edge Enhancement 21, level 3: pre-smoothing, 4-neighbour Laplacian
              // (OpenCV's has the opposite sign), 0.03 of it added to the input.
              cv::Mat s, lap, f;

@@ -25,7 +25,8 @@ double PipelineMs(const uint16_t* frame, int w, int h)
     };
     SetFilterThreadCount(0);
     PostReadResult result;
-    double ms = MedianMs(prepare, [&] { ProcessCapturedFrame(&image, input, &result); }, 5);
+    double ms = MedianMs(
+        prepare, [&] { ProcessCapturedFrame(&image, input, &result); }, 5);
     free(image.pixels);
     return ms;
 }

@@ -27,7 +27,8 @@ int main(int argc, char** argv)
     }
     const std::string base = argv[1];
     uint8_t record[kDicomInfoSize];
-    BuildDicomInfo((uint32_t)strtoul(argv[2], nullptr, 10), (uint32_t)strtoul(argv[3], nullptr, 10), argv[4], record);
+    BuildDicomInfo((uint32_t)strtoul(argv[2], nullptr, 10), (uint32_t)strtoul(argv[3], nullptr, 10), argv[4],
+                   record);
 
     std::vector<uint16_t> pixels((size_t)kSyntheticWidth * kSyntheticHeight);
     FillSyntheticTestImage(pixels.data());
@@ -38,8 +39,8 @@ int main(int argc, char** argv)
     }
     char header[64];
     snprintf(header, sizeof header, "P5\n%d %d\n65535\n", (int)kSyntheticWidth, (int)kSyntheticHeight);
-    if (!WriteAll(base + ".dicominfo", record, sizeof record, "") ||
-        !WriteAll(base + ".pgm", bigEndian.data(), bigEndian.size(), header)) {
+    if (!WriteAll(base + ".dicominfo", record, sizeof record, "")
+        || !WriteAll(base + ".pgm", bigEndian.data(), bigEndian.size(), header)) {
         fprintf(stderr, "nyra_dicom_sample: cannot write %s.*\n", base.c_str());
         return 1;
     }

@@ -24,7 +24,7 @@ bool ParseAction(const std::string& name, Action* action)
     static const struct {
         const char* name;
         Action action;
-    } kNames[] = {{"terminate", kTerminate}, {"cancel", kCancelClick}, {"capture", kCapture},
+    } kNames[] = {{"terminate", kTerminate},    {"cancel", kCancelClick}, {"capture", kCapture},
                   {"group-start", kGroupStart}, {"group-end", kGroupEnd}, {"restore", kRestore}};
     for (const auto& n : kNames)
         if (name == n.name) {
@@ -56,14 +56,14 @@ void RunScheduledAction(HWND window, UINT_PTR id)
         if (s.id != id)
             continue;
         switch (s.action) {
-        case kTerminate:
-            printf("host: SEDUserTerminated() -> %u\n", Plugin.UserTerminated());
-            break;
+        case kTerminate: printf("host: SEDUserTerminated() -> %u\n", Plugin.UserTerminated()); break;
         case kCancelClick: {
             HWND status = FindWindowA(nullptr, "Capture Digital X-ray");
-            printf("host: click \"Cancel Capture\" (%s)\n", status ? "status window found" : "no status window");
+            printf("host: click \"Cancel Capture\" (%s)\n",
+                   status ? "status window found" : "no status window");
             if (status)
-                PostMessageA(status, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)GetDlgItem(status, IDCANCEL));
+                PostMessageA(status, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                             (LPARAM)GetDlgItem(status, IDCANCEL));
             break;
         }
         case kCapture: {
@@ -73,9 +73,7 @@ void RunScheduledAction(HWND window, UINT_PTR id)
                 GlobalFree(second);
             break;
         }
-        case kGroupStart:
-            printf("host: SEDGroupStarted() -> %u\n", Plugin.GroupStarted());
-            break;
+        case kGroupStart: printf("host: SEDGroupStarted() -> %u\n", Plugin.GroupStarted()); break;
         case kRestore:  // bring the minimised status window up, e.g. for a screenshot
             if (HWND status = FindWindowA(nullptr, "Capture Digital X-ray"))
                 ShowWindow(status, SW_RESTORE);

@@ -33,17 +33,19 @@ bool LoadPlugin(const wchar_t* path, PluginApi* api)
         return false;
     }
     HMODULE m = api->module;
-    return Bind(m, "SEDSetMainWindow", &api->SetMainWindow) && Bind(m, "SEDSetSEDDir", &api->SetSEDDir) &&
-           Bind(m, "SEDSetDevicesDir", &api->SetDevicesDir) && Bind(m, "SEDSetStatusCallback", &api->SetStatusCallback) &&
-           Bind(m, "SEDSetSensorID", &api->SetSensorID) &&
-           Bind(m, "SEDGetConfigurationAndOptionsSize", &api->GetConfigurationAndOptionsSize) &&
-           Bind(m, "SEDGetConfigurationAndOptions", &api->GetConfigurationAndOptions) &&
-           Bind(m, "SEDSetConfigurationAndOptions", &api->SetConfigurationAndOptions) &&
-           Bind(m, "SEDCaptureImage16", &api->CaptureImage16) && Bind(m, "SEDGetImageInfo", &api->GetImageInfo) &&
-           Bind(m, "SEDGetDICOMInfo", &api->GetDICOMInfo) && Bind(m, "SEDGetErrorMessage", &api->GetErrorMessage) &&
-           Bind(m, "SEDTimedOut", &api->TimedOut) && Bind(m, "SEDUserTerminated", &api->UserTerminated) &&
-           Bind(m, "SEDGroupStarted", &api->GroupStarted) && Bind(m, "SEDGroupEnded", &api->GroupEnded) &&
-           Bind(m, "SEDGetCurrentSensorID", &api->GetCurrentSensorID);
+    return Bind(m, "SEDSetMainWindow", &api->SetMainWindow) && Bind(m, "SEDSetSEDDir", &api->SetSEDDir)
+           && Bind(m, "SEDSetDevicesDir", &api->SetDevicesDir)
+           && Bind(m, "SEDSetStatusCallback", &api->SetStatusCallback)
+           && Bind(m, "SEDSetSensorID", &api->SetSensorID)
+           && Bind(m, "SEDGetConfigurationAndOptionsSize", &api->GetConfigurationAndOptionsSize)
+           && Bind(m, "SEDGetConfigurationAndOptions", &api->GetConfigurationAndOptions)
+           && Bind(m, "SEDSetConfigurationAndOptions", &api->SetConfigurationAndOptions)
+           && Bind(m, "SEDCaptureImage16", &api->CaptureImage16)
+           && Bind(m, "SEDGetImageInfo", &api->GetImageInfo) && Bind(m, "SEDGetDICOMInfo", &api->GetDICOMInfo)
+           && Bind(m, "SEDGetErrorMessage", &api->GetErrorMessage) && Bind(m, "SEDTimedOut", &api->TimedOut)
+           && Bind(m, "SEDUserTerminated", &api->UserTerminated)
+           && Bind(m, "SEDGroupStarted", &api->GroupStarted) && Bind(m, "SEDGroupEnded", &api->GroupEnded)
+           && Bind(m, "SEDGetCurrentSensorID", &api->GetCurrentSensorID);
 }
 
 static void __stdcall OnStatus(uint32_t sensorId, uint32_t status, const char* text)
@@ -68,8 +70,8 @@ static HWND CreateMainWindow()
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "HostSimMain";
     RegisterClassA(&wc);
-    return CreateWindowA("HostSimMain", "Host simulator", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
-                         wc.hInstance, nullptr);
+    return CreateWindowA("HostSimMain", "Host simulator", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
+                         nullptr, wc.hInstance, nullptr);
 }
 
 static std::vector<uint8_t> ReadAll(const char* path)
@@ -96,10 +98,10 @@ static void PrintDicom(const std::string& base)
         fclose(f);
     }
     auto text = [&](size_t offset) { return (const char*)&record[offset]; };
-    printf("dicom: sopClass=%s modality=%s manufacturer=%s station=%s bodyPart=%s\n", text(4), text(68), text(100),
-           text(484), text(1152));
-    printf("dicom: study=%s series=%s instance=%s region=%s (%s)\n", text(420), text(1216), text(1280), text(1312),
-           text(1376));
+    printf("dicom: sopClass=%s modality=%s manufacturer=%s station=%s bodyPart=%s\n", text(4), text(68),
+           text(100), text(484), text(1152));
+    printf("dicom: study=%s series=%s instance=%s region=%s (%s)\n", text(420), text(1216), text(1280),
+           text(1312), text(1376));
 }
 
 int wmain(int argc, wchar_t** argv)
@@ -117,18 +119,29 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 1; i < argc; i++) {
         std::wstring a = argv[i];
         bool more = i + 1 < argc;
-        if (a == L"--dll" && more) dll = argv[++i];
-        else if (a == L"--devices" && more) devices = narrow(argv[++i]);
-        else if (a == L"--sed" && more) sed = narrow(argv[++i]);
-        else if (a == L"--out" && more) out = narrow(argv[++i]);
-        else if (a == L"--captures" && more) captures = _wtoi(argv[++i]);
-        else if (a == L"--ctx" && i + 2 < argc) { ctx1 = (uint32_t)_wtoi(argv[++i]); ctx2 = (uint32_t)_wtoi(argv[++i]); }
-        else if (a == L"--at" && more) actions.push_back(narrow(argv[++i]));
-        else if (a == L"--blob-in" && more) blobIn = narrow(argv[++i]);
-        else if (a == L"--blob-out" && more) blobOut = narrow(argv[++i]);
+        if (a == L"--dll" && more)
+            dll = argv[++i];
+        else if (a == L"--devices" && more)
+            devices = narrow(argv[++i]);
+        else if (a == L"--sed" && more)
+            sed = narrow(argv[++i]);
+        else if (a == L"--out" && more)
+            out = narrow(argv[++i]);
+        else if (a == L"--captures" && more)
+            captures = _wtoi(argv[++i]);
+        else if (a == L"--ctx" && i + 2 < argc) {
+            ctx1 = (uint32_t)_wtoi(argv[++i]);
+            ctx2 = (uint32_t)_wtoi(argv[++i]);
+        } else if (a == L"--at" && more)
+            actions.push_back(narrow(argv[++i]));
+        else if (a == L"--blob-in" && more)
+            blobIn = narrow(argv[++i]);
+        else if (a == L"--blob-out" && more)
+            blobOut = narrow(argv[++i]);
         else {
-            fprintf(stderr, "usage: hostsim --dll PATH [--devices DIR] [--sed DIR] [--out BASE] [--captures N] "
-                            "[--ctx A B] [--at ACTION@MS]... [--blob-in FILE] [--blob-out FILE]\n");
+            fprintf(stderr,
+                    "usage: hostsim --dll PATH [--devices DIR] [--sed DIR] [--out BASE] [--captures N] "
+                    "[--ctx A B] [--at ACTION@MS]... [--blob-in FILE] [--blob-out FILE]\n");
             return 2;
         }
     }
@@ -167,7 +180,8 @@ int wmain(int argc, wchar_t** argv)
         PrintDicom(base);
         int32_t w = 0, h = 0;
         if (SaveDibImages(dib, base.c_str(), &w, &h))
-            printf("picture: %dx%d -> %s.png (preview) and %s.pgm (16-bit)\n", w, h, base.c_str(), base.c_str());
+            printf("picture: %dx%d -> %s.png (preview) and %s.pgm (16-bit)\n", w, h, base.c_str(),
+                   base.c_str());
         GlobalFree(dib);
     }
     if (!blobOut.empty()) {

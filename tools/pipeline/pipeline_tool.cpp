@@ -24,7 +24,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: nyra-pipeline --frame FILE --width W --height H --variant V [--settings FILE | --blob FILE] [--cal FILE]\n"
+    "usage: nyra-pipeline --frame FILE --width W --height H --variant V [--settings FILE | --blob FILE] "
+    "[--cal FILE]\n"
     "                     [--out FILE] [--dib FILE] [--png FILE] [--repeat N]\n"
     "  --frame     raw little-endian uint16 frame, W x H, row 0 first, as the sensor read returns it\n"
     "  --variant   the sensor's size variant (0 to 4)\n"
@@ -92,7 +93,8 @@ std::string Parse(int argc, const char* const* argv, Options* o, bool* help)
             if (arg != n.name)
                 continue;
             if (i + 1 >= argc || !ParseInt(argv[i + 1], n.low, n.high, n.value))
-                return arg + " needs a whole number from " + std::to_string(n.low) + " to " + std::to_string(n.high);
+                return arg + " needs a whole number from " + std::to_string(n.low) + " to "
+                       + std::to_string(n.high);
             i++;
             known = true;
         }
@@ -207,9 +209,9 @@ int Run(const Options& o, FILE* out, FILE* err)
     std::vector<uint8_t> bytes = ReadInput(o.frame, "frame");
     const size_t count = (size_t)o.width * (size_t)o.height;
     if (bytes.size() != count * 2)
-        throw BadInput{"'" + o.frame + "' holds " + std::to_string(bytes.size()) + " bytes, a " +
-                       std::to_string(o.width) + " x " + std::to_string(o.height) + " frame " +
-                       std::to_string(count * 2)};
+        throw BadInput{"'" + o.frame + "' holds " + std::to_string(bytes.size()) + " bytes, a "
+                       + std::to_string(o.width) + " x " + std::to_string(o.height) + " frame "
+                       + std::to_string(count * 2)};
     if (!o.cal.empty())
         ReadInput(o.cal, "correction file");  // must exist; whether it matches is the DLL's rule
     std::vector<uint16_t> frame(count);
@@ -218,7 +220,8 @@ int Run(const Options& o, FILE* out, FILE* err)
 
 #ifndef _WIN32
     if (!settings.hideExposureIndicator)
-        fprintf(err, "nyra-pipeline: the exposure indicator is left out (this build has no GDI to draw it)\n");
+        fprintf(err,
+                "nyra-pipeline: the exposure indicator is left out (this build has no GDI to draw it)\n");
 #endif
     // Without --cal there is no file to apply: the frame stays dark-corrected, as in the
     // plug-in when the sensor's correction file is missing.
@@ -239,8 +242,9 @@ int Run(const Options& o, FILE* out, FILE* err)
     }
     if (!o.cal.empty() && !result.corrected)
         fprintf(err, "nyra-pipeline: --cal not applied: %s\n",
-                settings.imageReturnType != 0 ? "the image return type is not 0 (fully corrected)"
-                                              : "it was made for another frame size, or is not a correction file");
+                settings.imageReturnType != 0
+                    ? "the image return type is not 0 (fully corrected)"
+                    : "it was made for another frame size, or is not a correction file");
     bool written = WriteOutputs(o, image, err);
     if (written) {
         fprintf(out, "%dx%d\n", (int)image.width, (int)image.height);

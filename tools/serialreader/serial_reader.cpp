@@ -73,23 +73,17 @@ int main(int argc, char** argv)
     }
     const char* selector = argv[4];
     switch (config.reader) {
-    case ReaderNone:
-        return 0;
+    case ReaderNone: return 0;
     case ReaderError:
         fprintf(stderr, "opening sensors...\r\nERROR|USB open failed (simulated)\r\n");
         return 3;
-    case ReaderHang:
-        Sleep(INFINITE);
-        return 0;
+    case ReaderHang: Sleep(INFINITE); return 0;
     case ReaderFlood:
         for (int i = 0; i < 4000; ++i)
             printf("progress line %04d ..........................................\r\n", i);
         break;
-    case ReaderEmptySerial:
-        printf("RESULT||10\r\n");
-        break;
-    case ReaderRecords:
-        break;
+    case ReaderEmptySerial: printf("RESULT||10\r\n"); break;
+    case ReaderRecords: break;
     }
     if (!strcmp(selector, "all")) {
         for (int i = 0; i < config.sensors; ++i)

@@ -42,7 +42,7 @@ struct ToothShape {
     double apex;       // root tip, mm
     double depth;      // bucco-lingual thickness of the crown, mm
     Crown crown;
-    int roots;         // 1 or 2 visible roots
+    int roots;  // 1 or 2 visible roots
 };
 
 // A canine, two premolars and three molars from left to right; the tooth at 2.6 mm sits
@@ -67,7 +67,10 @@ uint32_t Hash(uint32_t x)
     return x;
 }
 
-double Unit(uint32_t h) { return (double)(h & 0xFFFFFF) * (1.0 / 16777215.0); }
+double Unit(uint32_t h)
+{
+    return (double)(h & 0xFFFFFF) * (1.0 / 16777215.0);
+}
 
 // Smooth step of t clamped to 0..1.
 double Ramp(double t)
@@ -76,10 +79,16 @@ double Ramp(double t)
     return t * t * (3 - 2 * t);
 }
 
-double Smooth(double edge0, double edge1, double x) { return Ramp((x - edge0) / (edge1 - edge0)); }
+double Smooth(double edge0, double edge1, double x)
+{
+    return Ramp((x - edge0) / (edge1 - edge0));
+}
 
 // Length of the chord through an ellipse of the given depth at normalised radius squared r2.
-double Chord(double depth, double r2) { return r2 < 1.0 ? depth * std::sqrt(1.0 - r2) : 0.0; }
+double Chord(double depth, double r2)
+{
+    return r2 < 1.0 ? depth * std::sqrt(1.0 - r2) : 0.0;
+}
 
 // Smoothly interpolated lattice noise in 0..1 (cell units).
 double ValueNoise(double x, double y, uint32_t salt)
@@ -153,8 +162,8 @@ int RootsAt(const ToothShape& t, double y, RootSpan out[3], double* pairWeight)
     // At the neck a root continues the crown's outline, depth and pulp without a step.
     if (t.roots == 1) {
         double half = neckHalf * (1.0 - 0.62 * t01) * round;
-        out[0] = {0.04 * t.halfWidth * t01 * t01, half, t.depth * (1.0 - 0.35 * t01) * round,
-                  0.22 * half * (1.0 - 0.5 * t01), 0.0, 0.0};
+        out[0] = {0.04 * t.halfWidth * t01 * t01,  half, t.depth * (1.0 - 0.35 * t01) * round,
+                  0.22 * half * (1.0 - 0.5 * t01), 0.0,  0.0};
         return 1;
     }
     const double furcation = 0.28, fade = 0.07;
@@ -201,10 +210,10 @@ double RootAttenuation(const RootSpan& r, double dx, double bone)
 // What a crown's cross-section looks like at one row, worked out once per row.
 struct CrownRow {
     double y, depth;
-    double invHalf;        // 1 / outer half-width
-    double enamel;         // shell thickness on the sides, mm
-    double invInnerHalf;   // 1 / dentine core half-width, 0 where there is none
-    double invPulpHalf;    // 1 / pulp chamber half-width
+    double invHalf;       // 1 / outer half-width
+    double enamel;        // shell thickness on the sides, mm
+    double invInnerHalf;  // 1 / dentine core half-width, 0 where there is none
+    double invPulpHalf;   // 1 / pulp chamber half-width
 };
 
 CrownRow MakeCrownRow(const ToothShape& t, double y)
@@ -279,8 +288,9 @@ void RenderPhantom(uint16_t* pixels, int width, int height, uint32_t seed)
         double level = 12.6 + 0.35 * std::sin(xMm * 0.23 + 0.7);
         double weight = 0.0;
         for (int i = 0; i + 1 < kToothCount; ++i) {
-            double gap = 0.5 * (kTeeth[i].centre + kTeeth[i].halfWidth + kTeeth[i + 1].centre -
-                                kTeeth[i + 1].halfWidth);
+            double gap =
+                0.5
+                * (kTeeth[i].centre + kTeeth[i].halfWidth + kTeeth[i + 1].centre - kTeeth[i + 1].halfWidth);
             double d = (xMm - gap) / 1.6;
             weight += std::exp(-d * d);
         }
@@ -352,7 +362,9 @@ void RenderPhantom(uint16_t* pixels, int width, int height, uint32_t seed)
             double soft = yMm < line + 1.6 ? kSoftTissue * (0.35 + 0.65 * Smooth(line - 0.8, line + 1.6, yMm))
                                            : kSoftTissue;
             double rise = crest[(size_t)x] + 2.0 - 1.4 * septum[(size_t)x];
-            double b = yMm <= crest[(size_t)x] ? 0.0 : yMm >= rise ? 1.0 : Smooth(crest[(size_t)x], rise, yMm);
+            double b = yMm <= crest[(size_t)x] ? 0.0
+                       : yMm >= rise           ? 1.0
+                                               : Smooth(crest[(size_t)x], rise, yMm);
             double a = soft;
             if (b > 0.0) {
                 int gx = x / cell;
@@ -396,8 +408,8 @@ void RenderPhantom(uint16_t* pixels, int width, int height, uint32_t seed)
                     double b = RootAttenuation(roots[1], dx, bone[(size_t)x]);
                     double pair = std::fabs(a) > std::fabs(b) ? a : b;
                     if (rootCount == 3)
-                        pair = pair * pairWeight +
-                               RootAttenuation(roots[2], dx, bone[(size_t)x]) * (1.0 - pairWeight);
+                        pair = pair * pairWeight
+                               + RootAttenuation(roots[2], dx, bone[(size_t)x]) * (1.0 - pairWeight);
                     row[(size_t)x] += pair;
                 }
             }

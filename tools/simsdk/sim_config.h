@@ -44,15 +44,15 @@ struct SimConfig {
     uint32_t readStatus;
     bool abortHangs;
     bool closeHangs;
-    int suspend;            // 0 ok, 1 fail (-1), 2 fault
-    int infoFail;           // calls that fail per device; -1 always, -2 fault
+    int suspend;   // 0 ok, 1 fail (-1), 2 fault
+    int infoFail;  // calls that fail per device; -1 always, -2 fault
     int openFail;
     int pipe;
     bool duplicate;
-    int flat;               // -1 = phantom, else the flat value (left half when split)
-    int splitRight;         // -1 = not split, else the value of the right half
+    int flat;        // -1 = phantom, else the flat value (left half when split)
+    int splitRight;  // -1 = not split, else the value of the right half
     bool stuckThenFrame;
-    int seed;               // -1 = per sensor and frame
+    int seed;  // -1 = per sensor and frame
     bool dump;
     SimReader reader;
 };

@@ -42,7 +42,7 @@ char Folder[MAX_PATH];
 
 struct Device {
     volatile LONG open;
-    HANDLE abortEvent;      // manual reset; set by abort or close, reset when a read starts
+    HANDLE abortEvent;  // manual reset; set by abort or close, reset when a read starts
     LONG infoCalls;
     LONG frames;
 };
@@ -81,8 +81,8 @@ SimConfig LoadConfig()
     char path[MAX_PATH + 32];
     FolderFile(path, sizeof path, "simsdk.ini");
     char text[4096] = "";
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD got = 0;
         ReadFile(file, text, sizeof text - 1, &got, nullptr);
@@ -118,7 +118,8 @@ void DumpFrame(const uint8_t* pixels, unsigned long long bytes)
 {
     char path[MAX_PATH + 32];
     FolderFile(path, sizeof path, "sim_frame.raw");
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;
@@ -274,8 +275,8 @@ int32_t __stdcall HPK_GetSensorInformation(SimHandle handle, const void* request
             out[19] = s.firmware;
         }
     }
-    Log("HPK_GetSensorInformation h=0x%X code=0x%08X one=%g -> 0x%X", (unsigned)handle,
-        (unsigned)code, one, (unsigned)status);
+    Log("HPK_GetSensorInformation h=0x%X code=0x%08X one=%g -> 0x%X", (unsigned)handle, (unsigned)code, one,
+        (unsigned)status);
     return status;
 }
 
@@ -296,17 +297,15 @@ static int32_t ReadImage(const char* name, SimHandle handle, void* buffer, SimCa
         stop = e16;
     }
     unsigned long long cap = capacity ? (unsigned long long)*capacity : 0;
-    Log("%s h=0x%X capbits=%d capacity=%llu mode=%u start=%u stop=%u integ=%g", name,
-        (unsigned)handle, SIM_CAPACITY_BITS, cap, mode, start, stop, integration);
+    Log("%s h=0x%X capbits=%d capacity=%llu mode=%u start=%u stop=%u integ=%g", name, (unsigned)handle,
+        SIM_CAPACITY_BITS, cap, mode, start, stop, integration);
     if (index < 0 || !Devices[index].open)
         return kStatusBadHandle;
     Device& device = Devices[index];
     ResetEvent(device.abortEvent);
     int32_t status = 0;
     switch (config.read) {
-    case ReadFault:
-        Crash();
-        break;
+    case ReadFault: Crash(); break;
     case ReadStuck:
         WaitForRelease();
         status = config.stuckThenFrame ? 0 : kStatusAborted;
@@ -340,8 +339,9 @@ static int32_t ReadImage(const char* name, SimHandle handle, void* buffer, SimCa
             uint16_t* pixels = reinterpret_cast<uint16_t*>(bytes + 14);
             if (config.flat >= 0) {
                 for (size_t i = 0; i < (size_t)width * height; ++i)
-                    pixels[i] = (uint16_t)(config.splitRight >= 0 && (int)(i % width) >= width / 2 ? config.splitRight
-                                                                                                  : config.flat);
+                    pixels[i] =
+                        (uint16_t)(config.splitRight >= 0 && (int)(i % width) >= width / 2 ? config.splitRight
+                                                                                           : config.flat);
             } else {
                 RenderPhantom(pixels, width, height,
                               config.seed >= 0 ? (uint32_t)config.seed : (uint32_t)(index * 1000 + frame));
