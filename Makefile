@@ -49,6 +49,7 @@ test: native win tsan
 
 test-native:
 	@bash scripts/check-layers.sh
+	@bash scripts/check-format.sh
 	@ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
 
 test-tsan:
