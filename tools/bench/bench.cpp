@@ -9,6 +9,11 @@
 #include <cstring>
 #include <map>
 #include <random>
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <time.h>
+#endif
 
 #include "bench.h"
 #include "imaging/filter_catalogue.h"
@@ -36,6 +41,40 @@ double MedianMs(const std::function<void()>& prepare, const std::function<void()
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
+}
+
+namespace {
+
+// Processor time of the calling thread in ms. Windows advances its thread times only by
+// scheduler ticks (about 15.6 ms, the length of a whole filter run), so there the wall clock
+// stands in.
+double ThreadNowMs()
+{
+#if defined(_WIN32)
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+#else
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+#endif
+}
+
+}  // namespace
+
+double BestThreadMs(const std::function<void()>& prepare, const std::function<void()>& run, int runs)
+{
+    prepare();
+    run();  // untimed, as in MedianMs
+    double best = 0;
+    for (int i = 0; i < runs; i++) {
+        prepare();
+        const double t0 = ThreadNowMs();
+        run();
+        const double ms = ThreadNowMs() - t0;
+        best = i == 0 ? ms : std::min(best, ms);
+    }
+    return best;
 }
 
 namespace {
@@ -182,7 +221,9 @@ int main(int argc, char** argv)
     DefaultFilterList(&chainCount, chain);
     std::map<std::string, double> key;
     const int sizes[2][2] = {{1300, 1706}, {2580, 1706}};
-    printf("filters on %d threads at most; medians of 3..7 runs, ms\n", FilterThreadCount());
+    printf("filters on %d threads at most, ms: 1 thread the least thread time of 3..7 runs, all "
+           "cores the median wall time\n",
+           FilterThreadCount());
     for (const auto& size : sizes) {
         const int w = size[0], h = size[1];
         const char tag = w > 2000 ? 'L' : 'S';
@@ -202,7 +243,7 @@ int main(int argc, char** argv)
             if (only && op.name.find(only) == std::string::npos)
                 continue;
             SetFilterThreadCount(1);
-            double one = MedianMs(
+            double one = BestThreadMs(
                 reset, [&] { op.run(&im); }, op.runs);
             SetFilterThreadCount(0);
             double all = MedianMs(

@@ -7,10 +7,14 @@
 
 // Median wall time in ms of `runs` calls of run(), each after prepare() (not timed).
 double MedianMs(const std::function<void()>& prepare, const std::function<void()>& run, int runs);
+// Least processor time in ms of the calling thread over `runs` calls of run(), each after
+// prepare() (not timed): for code that runs on the calling thread only. Time the machine gives
+// to other processes is not counted, so the single-thread figures hold still on a shared host.
+double BestThreadMs(const std::function<void()>& prepare, const std::function<void()>& run, int runs);
 
 struct OpenCvTiming {
     std::string name;
-    double ms1 = 0;    // one thread
+    double ms1 = 0;    // one thread, on the calling thread (BestThreadMs)
     double msAll = 0;  // OpenCV's default thread count
 };
 
