@@ -699,13 +699,29 @@ void AddRows(const PaddedWindow& win, int32_t first, int32_t last, int32_t x, ui
     }
 }
 
+// Where a row's walk starts: the centre value of its first window, with the number of window
+// values below it (rows first .. first + n - 1 of win, padded columns 0 .. n - 1). Starting
+// from 0 instead costs a walk across the whole range of values at every row.
+NYRA_ALWAYS_INLINE int32_t FirstMedianGuess(const PaddedWindow& win, int32_t first, int32_t& less)
+{
+    const int32_t n = win.n;
+    const uint16_t guess = win.rows[first + n / 2][n / 2];
+    less = 0;
+    for (int32_t i = first; i < first + n; i++) {
+        for (int32_t j = 0; j < n; j++)
+            less += win.rows[i][j] < guess;
+    }
+    return guess;
+}
+
 // One output row: win.rows[0 .. n - 1].
 void HistogramRow(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* fine)
 {
     const int32_t n = win.n;
     const int32_t k = n * n / 2;  // index of the median in the sorted window
     AddRows(win, 0, n, 0, fine, 1);
-    int32_t med = 0, less = 0;
+    int32_t less = 0;
+    int32_t med = FirstMedianGuess(win, 0, less);
     for (int32_t x = 0; x < w; x++) {
         if (x > 0) {
             int32_t left = 0, entered = 0, unused = 0;
@@ -795,7 +811,8 @@ NYRA_ALWAYS_INLINE void HistogramRowPairBody(const PaddedWindow& win, int32_t w,
     AddRows(win, 1, n, 0, shared, 1);
     AddRows(win, 0, 1, 0, top, 1);
     AddRows(win, n, n + 1, 0, bottom, 1);
-    int32_t medA = 0, lessA = 0, medB = 0, lessB = 0;
+    int32_t lessA = 0, lessB = 0;
+    int32_t medA = FirstMedianGuess(win, 0, lessA), medB = FirstMedianGuess(win, 1, lessB);
     for (int32_t x = 0; x < w; x++) {
         if (kColumns && x > 0) {
             for (int32_t i = 1; i < n; i++)
