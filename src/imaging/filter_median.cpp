@@ -375,39 +375,39 @@ NYRA_TARGET_AVX512 bool VectorRowAvx512(const PaddedWindow& win, int32_t w, uint
     return win.n == 3 ? VectorRowBody<Lanes32, 3>(win, w, out) : VectorRowBody<Lanes32, 5>(win, w, out);
 }
 
-// Every padded column of rows[0..6] sorted: sorted[r][x] is the r-th smallest of the seven
-// values at column x (pw columns; the last vector overlaps the one before it).
-template <typename V>
-NYRA_ALWAYS_INLINE void SortColumns7(const uint16_t* const* rows, int32_t pw, uint16_t* const* sorted)
+// Every padded column of rows[0..R-1] sorted by the network Sort: sorted[r][x] is the r-th
+// smallest of the R values at column x (pw columns; the last vector overlaps the one before it).
+template <typename V, int32_t R, const Exchange* Sort, size_t SortSize>
+NYRA_ALWAYS_INLINE void SortColumns(const uint16_t* const* rows, int32_t pw, uint16_t* const* sorted)
 {
     constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
     for (int32_t x0 = 0; x0 < pw; x0 += lanes) {
         const int32_t x = std::min(x0, pw - lanes);
-        V v[7];
-        for (int32_t r = 0; r < 7; r++)
+        V v[R];
+        for (int32_t r = 0; r < R; r++)
             memcpy(&v[r], rows[r] + x, sizeof(V));
-        RunNetwork<V, kSort7>(v, std::make_index_sequence<sizeof(kSort7) / sizeof(Exchange)>());
-        for (int32_t r = 0; r < 7; r++)
+        RunNetwork<V, Sort>(v, std::make_index_sequence<SortSize / sizeof(Exchange)>());
+        for (int32_t r = 0; r < R; r++)
             memcpy(sorted[r] + x, &v[r], sizeof(V));
     }
 }
 
-// pairs[k][x] = rank k of the fourteen values of sorted columns x and x + 1, for x below
-// pw - 1.
-template <typename V>
+// pairs[k][x] = rank k of the 2R values of sorted columns x and x + 1 (the network Merge leaves
+// rank k on wire Rank[k]), for x below pw - 1.
+template <typename V, int32_t R, const Exchange* Merge, size_t MergeSize, const uint8_t* Rank>
 NYRA_ALWAYS_INLINE void MergeColumnPairs(uint16_t* const* sorted, int32_t pw, uint16_t* const* pairs)
 {
     constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
     for (int32_t x0 = 0; x0 < pw - 1; x0 += lanes) {
         const int32_t x = std::min(x0, pw - 1 - lanes);
-        V v[14];
-        for (int32_t r = 0; r < 7; r++) {
+        V v[2 * R];
+        for (int32_t r = 0; r < R; r++) {
             memcpy(&v[r], sorted[r] + x, sizeof(V));
-            memcpy(&v[7 + r], sorted[r] + x + 1, sizeof(V));
+            memcpy(&v[R + r], sorted[r] + x + 1, sizeof(V));
         }
-        RunNetwork<V, kMerge7>(v, std::make_index_sequence<sizeof(kMerge7) / sizeof(Exchange)>());
-        for (int32_t k = 0; k < 14; k++)
-            memcpy(pairs[k] + x, &v[kMerge7Rank[k]], sizeof(V));
+        RunNetwork<V, Merge>(v, std::make_index_sequence<MergeSize / sizeof(Exchange)>());
+        for (int32_t k = 0; k < 2 * R; k++)
+            memcpy(pairs[k] + x, &v[Rank[k]], sizeof(V));
     }
 }
 
@@ -445,8 +445,8 @@ NYRA_ALWAYS_INLINE void Median7RowBody(const PaddedWindow& win, int32_t w, uint1
         const uint16_t* rows[7];
         for (int32_t r = 0; r < 7; r++)
             rows[r] = win.rows[r] + s0;
-        SortColumns7<V>(rows, len + 6, sorted);
-        MergeColumnPairs<V>(sorted, len + 6, sorted + 7);
+        SortColumns<V, 7, kSort7, sizeof kSort7>(rows, len + 6, sorted);
+        MergeColumnPairs<V, 7, kMerge7, sizeof kMerge7, kMerge7Rank>(sorted, len + 6, sorted + 7);
         int32_t x0 = 0;
         for (; x0 + lanes <= len; x0 += lanes)
             Median49Vector<V>(sorted, sorted + 7, x0, out + s0 + x0);
@@ -470,40 +470,6 @@ NYRA_TARGET_AVX512 void Median7RowAvx512(const PaddedWindow& win, int32_t w, uin
                                          uint16_t* const* sorted)
 {
     Median7RowBody<Lanes32>(win, w, out, sorted);
-}
-
-// Every padded column of rows[0..5] sorted (as SortColumns7).
-template <typename V>
-NYRA_ALWAYS_INLINE void SortColumns6(const uint16_t* const* rows, int32_t pw, uint16_t* const* sorted)
-{
-    constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
-    for (int32_t x0 = 0; x0 < pw; x0 += lanes) {
-        const int32_t x = std::min(x0, pw - lanes);
-        V v[6];
-        for (int32_t r = 0; r < 6; r++)
-            memcpy(&v[r], rows[r] + x, sizeof(V));
-        RunNetwork<V, kSort6>(v, std::make_index_sequence<sizeof(kSort6) / sizeof(Exchange)>());
-        for (int32_t r = 0; r < 6; r++)
-            memcpy(sorted[r] + x, &v[r], sizeof(V));
-    }
-}
-
-// pairs[k][x] = rank k of the twelve values of sorted columns x and x + 1, for x below pw - 1.
-template <typename V>
-NYRA_ALWAYS_INLINE void MergeColumnPairs6(uint16_t* const* sorted, int32_t pw, uint16_t* const* pairs)
-{
-    constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
-    for (int32_t x0 = 0; x0 < pw - 1; x0 += lanes) {
-        const int32_t x = std::min(x0, pw - 1 - lanes);
-        V v[12];
-        for (int32_t r = 0; r < 6; r++) {
-            memcpy(&v[r], sorted[r] + x, sizeof(V));
-            memcpy(&v[6 + r], sorted[r] + x + 1, sizeof(V));
-        }
-        RunNetwork<V, kMerge6>(v, std::make_index_sequence<sizeof(kMerge6) / sizeof(Exchange)>());
-        for (int32_t k = 0; k < 12; k++)
-            memcpy(pairs[k] + x, &v[kMerge6Rank[k]], sizeof(V));
-    }
 }
 
 // The medians of two vertically neighbouring windows whose columns start at x0: top adds the
@@ -553,8 +519,8 @@ NYRA_ALWAYS_INLINE void Median7PairBody(const PaddedWindow& win, int32_t w, uint
             rows[r] = win.rows[1 + r] + s0;
         const uint16_t* top = win.rows[0] + s0;
         const uint16_t* bottom = win.rows[7] + s0;
-        SortColumns6<V>(rows, len + 6, sorted);
-        MergeColumnPairs6<V>(sorted, len + 6, sorted + 6);
+        SortColumns<V, 6, kSort6, sizeof kSort6>(rows, len + 6, sorted);
+        MergeColumnPairs<V, 6, kMerge6, sizeof kMerge6, kMerge6Rank>(sorted, len + 6, sorted + 6);
         int32_t x0 = 0;
         for (; x0 + lanes <= len; x0 += lanes)
             Median49PairVector<V>(sorted, sorted + 6, top, bottom, x0, outTop + s0 + x0, outBottom + s0 + x0);
