@@ -411,17 +411,25 @@ NYRA_ALWAYS_INLINE void MergeColumnPairs(uint16_t* const* sorted, int32_t pw, ui
     }
 }
 
+// The 7 R values of window columns x0 .. x0 + 6 of R sorted rows: the merged pairs at x0,
+// x0 + 2 and x0 + 4 (2 R values each), then the sorted column x0 + 6.
+template <typename V, int32_t R>
+NYRA_ALWAYS_INLINE void GatherWindowColumns(uint16_t* const* sorted, uint16_t* const* pairs, int32_t x0, V* w)
+{
+    for (int32_t b = 0; b < 3; b++)
+        for (int32_t r = 0; r < 2 * R; r++)
+            memcpy(&w[b * 2 * R + r], pairs[r] + x0 + 2 * b, sizeof(V));
+    for (int32_t r = 0; r < R; r++)
+        memcpy(&w[6 * R + r], sorted[r] + x0 + 6, sizeof(V));
+}
+
 // Window columns x0 .. x0 + 6: the pairs at x0, x0 + 2, x0 + 4 and the sorted column x0 + 6.
 template <typename V>
 NYRA_ALWAYS_INLINE void Median49Vector(uint16_t* const* sorted, uint16_t* const* pairs, int32_t x0,
                                        uint16_t* out)
 {
     V w[49];
-    for (int32_t b = 0; b < 3; b++)
-        for (int32_t r = 0; r < 14; r++)
-            memcpy(&w[b * 14 + r], pairs[r] + x0 + 2 * b, sizeof(V));
-    for (int32_t r = 0; r < 7; r++)
-        memcpy(&w[42 + r], sorted[r] + x0 + 6, sizeof(V));
+    GatherWindowColumns<V, 7>(sorted, pairs, x0, w);
     RunNetwork<V, kMedian49>(w, std::make_index_sequence<sizeof(kMedian49) / sizeof(Exchange)>());
     memcpy(out, &w[kMedian49Output], sizeof(V));
 }
@@ -480,11 +488,7 @@ NYRA_ALWAYS_INLINE void Median49PairVector(uint16_t* const* sorted, uint16_t* co
                                            uint16_t* outTop, uint16_t* outBottom)
 {
     V w[42];
-    for (int32_t b = 0; b < 3; b++)
-        for (int32_t r = 0; r < 12; r++)
-            memcpy(&w[b * 12 + r], pairs[r] + x0 + 2 * b, sizeof(V));
-    for (int32_t r = 0; r < 6; r++)
-        memcpy(&w[36 + r], sorted[r] + x0 + 6, sizeof(V));
+    GatherWindowColumns<V, 6>(sorted, pairs, x0, w);
     RunNetwork<V, kShared42>(w, std::make_index_sequence<sizeof(kShared42) / sizeof(Exchange)>());
     V f[15];
     for (int32_t i = 0; i < 8; i++)
