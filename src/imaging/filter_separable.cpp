@@ -137,13 +137,14 @@ NYRA_ALWAYS_INLINE void Across(const SeparableJob& j, const double* line, int32_
     }
 }
 
-// The wide paths filter across straight from the 16-bit pixels: two pixels of one weight
-// are added as integers and converted once, which gives the same double as converting both
-// and adding (the sum is exact either way), with half the loads. The baseline (SSE2 has no
-// widening load) keeps the row of doubles.
+// The AVX2 path filters Gaussian Blur across straight from the 16-bit pixels: two pixels of
+// one weight are added as integers and converted once, which gives the same double as
+// converting both and adding (the sum is exact either way), with half the loads. The others
+// convert the row to doubles once: SSE2 has no widening load, and with AVX-512 the widening
+// conversions cost more than the loads they save (6 % of the filter, measured).
 template <typename VD>
 struct PixelLanes {
-    static constexpr bool kDirect = NYRA_HAVE_AVX2_PATH && sizeof(VD) > 16;
+    static constexpr bool kDirect = NYRA_HAVE_AVX2_PATH && sizeof(VD) == 32;
 };
 
 template <typename VD>
@@ -172,71 +173,42 @@ NYRA_TARGET_AVX2 inline void LoadPixelPairs(const uint16_t* a, const uint16_t* b
     *hi = (Double4)_mm256_cvtepi32_pd(_mm256_extracti128_si256(i, 1));
 }
 
-template <>
-NYRA_TARGET_AVX512 inline void LoadPixels(const uint16_t* a, Double8* v)
-{
-    const __m256i i = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)));
-    *v = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, i);
-}
-
-template <>
-NYRA_TARGET_AVX512 inline void LoadPixelPairs(const uint16_t* a, const uint16_t* b, Double8* lo, Double8* hi)
-{
-    const __m512i i = _mm512_add_epi32(
-        _mm512_maskz_cvtepu16_epi32(0xFFFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a))),
-        _mm512_maskz_cvtepu16_epi32(0xFFFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b))));
-    *lo = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, _mm512_maskz_extracti64x4_epi64(0xFF, i, 0));
-    *hi = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, _mm512_maskz_extracti64x4_epi64(0xFF, i, 1));
-}
 #endif
 
-// Across on a row of pixels (w + n - 1 long plus slack): the same sums as Across.
+// Across on a row of pixels (w + n - 1 long plus slack): the same sums as Across with pairs.
 template <typename VD, int K>
-NYRA_ALWAYS_INLINE void AcrossPixels(const SeparableJob& j, const uint16_t* line, int32_t w, double* out)
+NYRA_ALWAYS_INLINE void AcrossPixelPairs(const SeparableJob& j, const uint16_t* line, int32_t w, double* out)
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     constexpr int32_t kStep = K * kLanes;
     static_assert(kStep <= kSlack, "block wider than the slack");
+    static_assert(K % 2 == 0, "pairs of vectors");
     const int32_t n = j.n, h = j.h;
     const double* wt = j.weights;
     for (int32_t x0 = 0; x0 < w; x0 += kStep) {
         const uint16_t* p = line + x0;
         VD acc[K];
-        if (j.pairs && h > 0) {
-            static_assert(K % 2 == 0, "pairs of vectors");
-            const VD c0 = wt[0] - VD{};
+        const VD c0 = wt[0] - VD{};
+        for (int k = 0; k < K; k += 2) {
+            VD lo, hi;
+            LoadPixelPairs(p + k * kLanes, p + n - 1 + k * kLanes, &lo, &hi);
+            acc[k] = c0 * lo;
+            acc[k + 1] = c0 * hi;
+        }
+        for (int32_t t = 1; t < h; t++) {
+            const VD c = wt[t] - VD{};
             for (int k = 0; k < K; k += 2) {
                 VD lo, hi;
-                LoadPixelPairs(p + k * kLanes, p + n - 1 + k * kLanes, &lo, &hi);
-                acc[k] = c0 * lo;
-                acc[k + 1] = c0 * hi;
+                LoadPixelPairs(p + t + k * kLanes, p + n - 1 - t + k * kLanes, &lo, &hi);
+                acc[k] += c * lo;
+                acc[k + 1] += c * hi;
             }
-            for (int32_t t = 1; t < h; t++) {
-                const VD c = wt[t] - VD{};
-                for (int k = 0; k < K; k += 2) {
-                    VD lo, hi;
-                    LoadPixelPairs(p + t + k * kLanes, p + n - 1 - t + k * kLanes, &lo, &hi);
-                    acc[k] += c * lo;
-                    acc[k + 1] += c * hi;
-                }
-            }
-            const VD c = wt[h] - VD{};
-            for (int k = 0; k < K; k++) {
-                VD v;
-                LoadPixels(p + h + k * kLanes, &v);
-                acc[k] += c * v;
-            }
-        } else {
-            for (int k = 0; k < K; k++)
-                acc[k] = VD{};
-            for (int32_t t = 0; t < n; t++) {
-                const VD c = wt[t] - VD{};
-                for (int k = 0; k < K; k++) {
-                    VD v;
-                    LoadPixels(p + t + k * kLanes, &v);
-                    acc[k] += c * v;
-                }
-            }
+        }
+        const VD c = wt[h] - VD{};
+        for (int k = 0; k < K; k++) {
+            VD v;
+            LoadPixels(p + h + k * kLanes, &v);
+            acc[k] += c * v;
         }
         for (int k = 0; k < K; k++)
             memcpy(out + x0 + k * kLanes, &acc[k], sizeof(VD));
@@ -441,15 +413,21 @@ NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b, c
     double* out = b.across + (size_t)slot * b.rowDoubles;
     if (b.acrossRow[slot] != r) {
         const uint16_t* src = band.Row(r);
+        bool done = false;
         if constexpr (PixelLanes<VD>::kDirect) {
-            uint16_t* line = reinterpret_cast<uint16_t*>(b.line);
-            for (int32_t x = 0; x < h; x++) {
-                line[x] = src[0];
-                line[h + w + x] = src[w - 1];
+            if (j.pairs && h > 0) {
+                uint16_t* line = reinterpret_cast<uint16_t*>(b.line);
+                for (int32_t x = 0; x < h; x++) {
+                    line[x] = src[0];
+                    line[h + w + x] = src[w - 1];
+                }
+                memcpy(line + h, src, (size_t)w * sizeof(uint16_t));
+                AcrossPixelPairs<VD, K>(j, line, w, out);
+                done = true;
             }
-            memcpy(line + h, src, (size_t)w * sizeof(uint16_t));
-            AcrossPixels<VD, K>(j, line, w, out);
-        } else {
+        }
+        if (!done) {
+            // Every pixel converted once: the plain sums (Laplace) read each n times.
             double* line = b.line;
             for (int32_t x = 0; x < h; x++) {
                 line[x] = src[0];
