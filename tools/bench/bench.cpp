@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <random>
@@ -223,6 +224,9 @@ int main(int argc, char** argv)
 {
     // An argument limits the run to the filters whose names contain it (no OpenCV, no check).
     const char* only = argc > 1 ? argv[1] : nullptr;
+    // NYRA_SIMD=0 or 1 times the baseline or the AVX2 loops on a processor that has more.
+    if (const char* simd = getenv("NYRA_SIMD"))
+        SetSimdLimit(atoi(simd));
     FilterEntry chain[kMaxFilters];
     int32_t chainCount = 0;
     DefaultFilterList(&chainCount, chain);
