@@ -35,17 +35,22 @@ TEST_F(SaturationReport, ReportsTheFiguresOfARawFrame)
     EXPECT_EQ(CaptureInProgress.load(), 0);
 }
 
+void* capturedDuringRead;
+
+void CALLBACK CaptureDuringRead(HWND, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(nullptr, id);
+    capturedDuringRead = RunCapture("SEDCaptureImage16", 0, 0);
+}
+
 TEST_F(SaturationReport, AReadThatNeverReturnsIsAbortedAtTheTimeoutWhileTheHostAnswers)
 {
     Config(smsDir, "read=hang\n");
     UseSettings([](NyraSettings* s) { s->captureTimeoutSeconds = 5; });
     // A capture asked for from a message served during the read is refused at once.
-    static void* captured;
+    void*& captured = capturedDuringRead;
     captured = reinterpret_cast<void*>(1);
-    SetTimer(nullptr, 0, 1000, [](HWND, UINT, UINT_PTR id, DWORD) {
-        KillTimer(nullptr, id);
-        captured = RunCapture("SEDCaptureImage16", 0, 0);
-    });
+    SetTimer(nullptr, 0, 1000, CaptureDuringRead);
     int ticks = 0;
     DWORD elapsed = RunServed(NyraShowSaturation, &ticks);
     EXPECT_EQ(captured, nullptr);

@@ -59,11 +59,13 @@ protected:
 
     // Runs task on this (the host's) thread with a 200 ms timer; returns the elapsed ms and in
     // *ticks how many timer messages were served meanwhile.
+    static inline int served = 0;
+    static void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) { served++; }
+
     static DWORD RunServed(void (*task)(void*), int* ticks)
     {
-        static int served;
         served = 0;
-        UINT_PTR timer = SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) { served++; });
+        UINT_PTR timer = SetTimer(nullptr, 0, 200, CountTick);
         DWORD start = GetTickCount();
         task(nullptr);
         DWORD elapsed = GetTickCount() - start;
