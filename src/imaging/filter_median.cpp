@@ -97,22 +97,26 @@ struct MedianJob {
 };
 
 constexpr int32_t kColumnLanes = 32;
+// Output rows per sweep of the AVX-512 histogram median (at most; see SweepRows).
+constexpr int32_t kMaxSweepRows = 4;
 
-// The padded input rows of a band: a ring of n + 1 rows, each w + 2h wide with the edge
-// columns repeated, refilled one row at a time. Rows y - h .. y + h make the window of output
-// row y; the spare slot lets the histogram median read y + h + 1 too and finish two rows at once.
+// The padded input rows of a band: a ring of `slots` rows (n + 1, or n + T - 1 where T rows
+// are finished per sweep), each w + 2h wide with the edge columns repeated, refilled one row
+// at a time. Rows y - h .. y + h make the window of output row y; the spare slots let the
+// histogram median read the rows below too and finish several rows at once.
 struct PaddedWindow {
     uint16_t* ring;
     int32_t n, h, pw, base;
-    const uint16_t* rows[kLargestFilterMask + 1];
+    int32_t slots;
+    const uint16_t* rows[kLargestFilterMask + kMaxSweepRows];
     // Optional (masks up to 31, the AVX-512 histogram): the ring again by padded column, 32
     // values per column in the order of the ring's slots, so that the values entering and
-    // leaving a window as it moves one column are two vectors. pairLanes: the slots of the
-    // two windows of a row pair (Point).
+    // leaving a window as it moves one column are two vectors. windowLanes[t]: the slots of
+    // the window of output row y + t (Point).
     uint16_t* columns = nullptr;
-    uint32_t pairLanes[2] = {};
+    uint32_t windowLanes[kMaxSweepRows] = {};
 
-    int32_t Slot(int32_t r) const { return (r - base) % (n + 1); }
+    int32_t Slot(int32_t r) const { return (r - base) % slots; }
     void Fill(const FilterBand& band, int32_t r)
     {
         uint16_t* slot = ring + (size_t)Slot(r) * pw;
@@ -135,15 +139,15 @@ struct PaddedWindow {
         for (int32_t r = band.y0 - h; r <= band.y0 + h; r++)
             Fill(band, r);
     }
-    // rows[i] = input row y - h + i, for i below count (n, or n + 1 for a pair of rows).
+    // rows[i] = input row y - h + i, for i below count (n, or n + T - 1 for T rows at once).
     void Point(int32_t y, int32_t count)
     {
         for (int32_t i = 0; i < count; i++)
             rows[i] = ring + (size_t)Slot(y - h + i) * pw;
-        pairLanes[0] = pairLanes[1] = 0;
-        for (int32_t i = 0; columns && i < n; i++) {
-            pairLanes[0] |= 1u << Slot(y - h + i);
-            pairLanes[1] |= 1u << Slot(y - h + 1 + i);
+        for (int32_t t = 0; t < kMaxSweepRows; t++) {
+            windowLanes[t] = 0;
+            for (int32_t i = 0; columns && i < n && t + n <= slots; i++)
+                windowLanes[t] |= 1u << Slot(y - h + t + i);
         }
     }
 };
@@ -754,7 +758,7 @@ inline NYRA_TARGET_AVX512 void CountCrossings(const PaddedWindow& win, int32_t x
     const __m512i come = _mm512_load_si512(win.columns + (size_t)(x + win.n - 1) * kColumnLanes);
     const __m512i a = _mm512_set1_epi16((short)(uint16_t)medA);
     const __m512i b = _mm512_set1_epi16((short)(uint16_t)medB);
-    const __mmask32 inA = win.pairLanes[0], inB = win.pairLanes[1];
+    const __mmask32 inA = win.windowLanes[0], inB = win.windowLanes[1];
     lessA += __builtin_popcount(_mm512_mask_cmplt_epu16_mask(inA, come, a))
              - __builtin_popcount(_mm512_mask_cmplt_epu16_mask(inA, gone, a));
     lessB += __builtin_popcount(_mm512_mask_cmplt_epu16_mask(inB, come, b))
@@ -841,6 +845,153 @@ __attribute__((flatten)) NYRA_TARGET_AVX512 void HistogramRowPairAvx512(const Pa
 }
 #endif
 
+// ---- several rows per sweep (AVX-512) ---------------------------------------------------
+// T output rows y .. y + T - 1 (win.rows[0 .. n + T - 2]) share the n - T + 1 input rows
+// T - 1 .. n - 1, kept in one histogram; each of the other 2 (T - 1) rows has its own, so
+// a column step costs n + T - 1 counter pairs for T pixels. Output row t's window is the
+// shared histogram plus own[t .. t + T - 2] (rows t .. T - 2 and n .. n + t - 1). The T
+// medians are tracked independently, so their dependency chains run side by side.
+#if NYRA_HAVE_AVX2_PATH
+
+// The counts of values v .. v + 31 in a window: the sum of its histograms.
+template <int32_t T>
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m512i WindowCounts(const uint16_t* const* hist, int32_t v)
+{
+    __m512i sum = _mm512_loadu_si512(hist[0] + v);
+    for (int32_t i = 1; i < T; i++)
+        sum = _mm512_add_epi16(sum, _mm512_loadu_si512(hist[i] + v));
+    return sum;
+}
+
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SumLanes(__m512i counts)
+{
+    // (The unmasked forms and _mm512_reduce_add_epi32 trip GCC 12's -Wmaybe-uninitialized in
+    // its own header.)
+    __m512i sum = _mm512_madd_epi16(counts, _mm512_set1_epi16(1));
+    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_i64x2(0xff, sum, sum, 0x4e));
+    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_i64x2(0xff, sum, sum, 0xb1));
+    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_epi32(0xffff, sum, (_MM_PERM_ENUM)0x4e));
+    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_epi32(0xffff, sum, (_MM_PERM_ENUM)0xb1));
+    typedef int32_t Lanes16x32 __attribute__((vector_size(64)));
+    return ((Lanes16x32)sum)[0];
+}
+
+// upTo[j] = counts of lanes 0 .. j.
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m512i RunningSums(__m512i counts)
+{
+    alignas(64) static const uint16_t kLane[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                                   11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                                   22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
+    const __m512i lane = _mm512_load_si512(kLane);
+    __m512i upTo = counts;
+    for (int32_t step = 1; step < 32; step *= 2) {
+        const __m512i from = _mm512_sub_epi16(lane, _mm512_set1_epi16((short)step));
+        upTo = _mm512_add_epi16(upTo, _mm512_maskz_permutexvar_epi16((__mmask32)(~0u << step), from, upTo));
+    }
+    return upTo;
+}
+
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t Lane(__m512i v, int32_t j)
+{
+    return ((Lanes32)v)[j];
+}
+
+// The window's element k, given med and less = the number of window values below med. The
+// 32 values around med are read at once; further away the search moves by blocks of 32 and
+// reads the block holding the median. hist: T histograms with 32 zero counters beyond
+// either end of the value range, so no read leaves them.
+template <int32_t T>
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SeekMedian(const uint16_t* const* hist, int32_t k, int32_t med,
+                                                         int32_t& less)
+{
+    int32_t base = med - 16;
+    __m512i counts = WindowCounts<T>(hist, base);
+    __m512i upTo = RunningSums(counts);
+    int32_t below = less - Lane(upTo, 15);  // window values below base
+    if (below > k) {
+        // Some value lies below base, so base >= 1 and the block read stays in the margin.
+        for (;;) {
+            counts = WindowCounts<T>(hist, base - 32);
+            const int32_t inBlock = SumLanes(counts);
+            base -= 32;
+            below -= inBlock;
+            if (below <= k)
+                break;
+        }
+        upTo = RunningSums(counts);
+    } else if (below + Lane(upTo, 31) <= k) {
+        // The median is at least base + 32, hence base + 63 lies within the upper margin.
+        below += Lane(upTo, 31);
+        base += 32;
+        for (;;) {
+            counts = WindowCounts<T>(hist, base);
+            const int32_t inBlock = SumLanes(counts);
+            if (below + inBlock > k)
+                break;
+            below += inBlock;
+            base += 32;
+        }
+        upTo = RunningSums(counts);
+    }
+    // Lane j is value base + j, with below + before[j] window values below it.
+    const __m512i before = _mm512_sub_epi16(upTo, counts);
+    const __mmask32 atMost = _mm512_cmple_epu16_mask(before, _mm512_set1_epi16((short)(k - below)));
+    const int32_t j = __builtin_popcount(atMost) - 1;
+    less = below + Lane(before, j);
+    return base + j;
+}
+
+template <int32_t T>
+NYRA_TARGET_AVX512 void HistogramRowsAvx512(const PaddedWindow& win, int32_t w, uint16_t* const* out,
+                                            uint16_t* shared, uint16_t* const* own)
+{
+    const int32_t n = win.n;
+    const int32_t k = n * n / 2;
+    AddRows(win, T - 1, n, 0, shared, 1);
+    for (int32_t i = 0; i < T - 1; i++) {
+        AddRows(win, i, i + 1, 0, own[i], 1);
+        AddRows(win, n + i, n + i + 1, 0, own[T - 1 + i], 1);
+    }
+    const uint16_t* hist[T][T];
+    int32_t med[T], less[T];
+    for (int32_t t = 0; t < T; t++) {
+        hist[t][0] = shared;
+        for (int32_t i = 1; i < T; i++)
+            hist[t][i] = own[t + i - 1];
+        med[t] = FirstMedianGuess(win, t, less[t]);
+    }
+    for (int32_t x = 0; x < w; x++) {
+        if (x > 0) {
+            for (int32_t i = T - 1; i < n; i++)
+                SlideCounts(win.rows[i] + x, n, shared);
+            for (int32_t i = 0; i < T - 1; i++) {
+                SlideCounts(win.rows[i] + x, n, own[i]);
+                SlideCounts(win.rows[n + i] + x, n, own[T - 1 + i]);
+            }
+            const __m512i gone = _mm512_load_si512(win.columns + (size_t)(x - 1) * kColumnLanes);
+            const __m512i come = _mm512_load_si512(win.columns + (size_t)(x + n - 1) * kColumnLanes);
+#pragma GCC unroll 8
+            for (int32_t t = 0; t < T; t++) {
+                const __m512i m = _mm512_set1_epi16((short)(uint16_t)med[t]);
+                const __mmask32 in = win.windowLanes[t];
+                less[t] += __builtin_popcount(_mm512_mask_cmplt_epu16_mask(in, come, m))
+                           - __builtin_popcount(_mm512_mask_cmplt_epu16_mask(in, gone, m));
+            }
+        }
+#pragma GCC unroll 8
+        for (int32_t t = 0; t < T; t++) {
+            med[t] = SeekMedian<T>(hist[t], k, med[t], less[t]);
+            out[t][x] = (uint16_t)med[t];
+        }
+    }
+    AddRows(win, T - 1, n, w - 1, shared, -1);
+    for (int32_t i = 0; i < T - 1; i++) {
+        AddRows(win, i, i + 1, w - 1, own[i], -1);
+        AddRows(win, n + i, n + i + 1, w - 1, own[T - 1 + i], -1);
+    }
+}
+#endif
+
 // ---- bands ------------------------------------------------------------------------------
 
 size_t Align64(size_t bytes)
@@ -854,9 +1005,17 @@ size_t Align64(size_t bytes)
 constexpr size_t kHistogramBytes = 65536 * sizeof(uint16_t);
 constexpr size_t kHistogramStride = kHistogramBytes + 2112;
 
-size_t RingBytes(int32_t n, int32_t width)
+// Output rows per sweep of the histogram median: kMaxSweepRows where the AVX-512 path holds
+// the ring's n + T - 1 rows in the lanes of one column vector, else a row pair.
+int32_t SweepRows(int32_t n, int32_t simd)
 {
-    return Align64((size_t)(n + 1) * ((size_t)width + 2 * (n / 2)) * sizeof(uint16_t));
+    return NYRA_HAVE_AVX2_PATH && simd == 2 && n > 7 && n + kMaxSweepRows - 1 <= kColumnLanes ? kMaxSweepRows
+                                                                                              : 2;
+}
+
+size_t RingBytes(int32_t n, int32_t simd, int32_t width)
+{
+    return Align64((size_t)(n + SweepRows(n, simd) - 1) * ((size_t)width + 2 * (n / 2)) * sizeof(uint16_t));
 }
 
 // The ring of padded rows, then the chunk wires (masks 3, 5) or three histograms and a row.
@@ -879,13 +1038,21 @@ size_t ColumnBytes(int32_t n, int32_t width)
     return UsesColumns(n, 2) ? (size_t)(width + 2 * (n / 2)) * kColumnLanes * sizeof(uint16_t) : 0;
 }
 
-// The ring of padded rows, then the chunk wires (masks 3, 5) or three histograms and a row,
-// then (7 x 7) the sorted columns or (larger masks) the ring by column.
-size_t MedianScratchBytes(int32_t n, int32_t width)
+// The histograms of a sweep of T rows: one shared, 2 (T - 1) of single rows (at least three).
+int32_t HistogramCount(int32_t n, int32_t simd)
+{
+    return std::max(3, 2 * SweepRows(n, simd) - 1);
+}
+
+// The ring of padded rows, then the chunk wires (masks 3, 5) or the histograms and T - 1
+// rows of output, then (7 x 7) the sorted columns or (larger masks) the ring by column.
+size_t MedianScratchBytes(int32_t n, int32_t simd, int32_t width)
 {
     if (n <= 5)
-        return RingBytes(n, width) + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t));
-    return RingBytes(n, width) + 3 * kHistogramStride + Align64((size_t)width * sizeof(uint16_t))
+        return RingBytes(n, simd, width) + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t));
+    const size_t outRows =
+        (size_t)std::max(1, SweepRows(n, simd) - 1) * Align64((size_t)width * sizeof(uint16_t));
+    return RingBytes(n, simd, width) + HistogramCount(n, simd) * kHistogramStride + outRows
            + (n == 7 ? SortedBytes() : ColumnBytes(n, width));
 }
 
@@ -898,14 +1065,23 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
     win.h = n / 2;
     win.pw = w + 2 * win.h;
     win.ring = reinterpret_cast<uint16_t*>(scratch);
-    uint8_t* rest = scratch + RingBytes(n, w);
+    const int32_t sweep = SweepRows(n, job.simd);
+    win.slots = n + sweep - 1;
+    uint8_t* rest = scratch + RingBytes(n, job.simd, w);
+    const int32_t histograms = HistogramCount(n, job.simd);
     uint16_t* wires = reinterpret_cast<uint16_t*>(rest);
-    uint16_t* fine = reinterpret_cast<uint16_t*>(rest);
-    uint16_t* top = reinterpret_cast<uint16_t*>(rest + kHistogramStride);
-    uint16_t* bottom = reinterpret_cast<uint16_t*>(rest + 2 * kHistogramStride);
-    uint16_t* second = reinterpret_cast<uint16_t*>(rest + 3 * kHistogramStride);
+    // Each histogram starts 32 counters into its stride: the sweep's searches read 32 values
+    // beyond either end of the range, which stay zero.
+    uint16_t* hist[2 * kMaxSweepRows] = {};
+    for (int32_t i = 0; i < histograms; i++)
+        hist[i] = reinterpret_cast<uint16_t*>(rest + 64 + i * kHistogramStride);
+    uint16_t* fine = hist[0];
+    uint16_t* top = hist[1];
+    uint16_t* bottom = hist[2];
+    uint16_t* second = reinterpret_cast<uint16_t*>(rest + histograms * kHistogramStride);
+    const size_t outStride = Align64((size_t)w * sizeof(uint16_t)) / 2;
     if (n > 5)
-        memset(fine, 0, 3 * kHistogramStride);
+        memset(rest, 0, histograms * kHistogramStride);
     // 7 x 7 runs its network wherever a row holds a whole vector, else the histogram.
     const bool network7 = n == 7 && w >= MedianLanes(job.simd);
     uint16_t* sorted[kSortedRows] = {};
@@ -913,9 +1089,30 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
         sorted[r] = reinterpret_cast<uint16_t*>(second + Align64((size_t)w * sizeof(uint16_t)) / 2
                                                 + r * kSortedRowBytes / 2);
     if (UsesColumns(n, job.simd))
-        win.columns = second + Align64((size_t)w * sizeof(uint16_t)) / 2;
+        win.columns = second + (sweep - 1) * outStride;
     win.Start(band);
     for (int32_t y = band.y0; y < band.y1;) {
+#if NYRA_HAVE_AVX2_PATH
+        if (sweep > 2 && y + sweep <= band.y1) {
+            for (int32_t i = 1; i < sweep; i++)
+                win.Fill(band, y + i + win.h);  // the spare slots
+            win.Point(y, n + sweep - 1);
+            uint16_t* out[kMaxSweepRows] = {band.OutRow(y)};
+            for (int32_t t = 1; t < sweep; t++)
+                out[t] = second + (t - 1) * outStride;
+            HistogramRowsAvx512<kMaxSweepRows>(win, w, out, hist[0], hist + 1);
+            // Row y + t's place in the band's ring is free only once the rows before it are done.
+            band.RowDone(y);
+            for (int32_t t = 1; t < sweep; t++) {
+                memcpy(band.OutRow(y + t), out[t], (size_t)w * sizeof(uint16_t));
+                band.RowDone(y + t);
+            }
+            if (y + sweep < band.y1)
+                win.Fill(band, y + sweep + win.h);  // replaces row y - h
+            y += sweep;
+            continue;
+        }
+#endif
         if (network7 && y + 1 < band.y1) {
             win.Fill(band, y + 1 + win.h);  // the spare slot
             win.Point(y, n + 1);
@@ -1014,8 +1211,8 @@ void MedianFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)
     job[0].simd = SimdLevel();
     if (n <= 5)
         BuildMedianNetwork(n * n, &job[0].net);
-    RunFilterBands(pixels, pixels, width, height, n / 2, 16, MedianScratchBytes(n, width), MedianBand,
-                   job.data());
+    RunFilterBands(pixels, pixels, width, height, n / 2, 16, MedianScratchBytes(n, job[0].simd, width),
+                   MedianBand, job.data());
 }
 
 void FastNoiseRemoval(uint16_t* pixels, int32_t width, int32_t height)
