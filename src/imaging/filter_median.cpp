@@ -876,19 +876,19 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SumLanes(__m512i counts)
     return ((Lanes16x32)sum)[0];
 }
 
-// upTo[j] = counts of lanes 0 .. j.
+// upTo[j] = counts of lanes 0 .. j: running sums within each 128-bit lane by byte shifts
+// (short latency), then each lane adds the totals of the lanes below it.
 NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m512i RunningSums(__m512i counts)
 {
-    alignas(64) static const uint16_t kLane[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
-                                                   11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
-                                                   22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
-    const __m512i lane = _mm512_load_si512(kLane);
-    __m512i upTo = counts;
-    for (int32_t step = 1; step < 32; step *= 2) {
-        const __m512i from = _mm512_sub_epi16(lane, _mm512_set1_epi16((short)step));
-        upTo = _mm512_add_epi16(upTo, _mm512_maskz_permutexvar_epi16((__mmask32)(~0u << step), from, upTo));
-    }
-    return upTo;
+    __m512i upTo = _mm512_add_epi16(counts, _mm512_bslli_epi128(counts, 2));
+    upTo = _mm512_add_epi16(upTo, _mm512_bslli_epi128(upTo, 4));
+    upTo = _mm512_add_epi16(upTo, _mm512_bslli_epi128(upTo, 8));
+    const __m512i total = _mm512_maskz_shuffle_epi8(~0ull, upTo, _mm512_set1_epi16(0x0f0e));
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i carry = _mm512_add_epi16(_mm512_maskz_alignr_epi64(0xff, total, zero, 6),
+                                           _mm512_add_epi16(_mm512_maskz_alignr_epi64(0xff, total, zero, 4),
+                                                            _mm512_maskz_alignr_epi64(0xff, total, zero, 2)));
+    return _mm512_add_epi16(upTo, carry);
 }
 
 NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t Lane(__m512i v, int32_t j)
@@ -896,20 +896,50 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t Lane(__m512i v, int32_t j)
     return ((Lanes32)v)[j];
 }
 
+// The counts of values v .. v + 15 in a window.
+template <int32_t T>
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m256i WindowCounts16(const uint16_t* const* hist, int32_t v)
+{
+    __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hist[0] + v));
+    for (int32_t i = 1; i < T; i++)
+        sum = _mm256_add_epi16(sum, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hist[i] + v)));
+    return sum;
+}
+
+// upTo[j] = counts of lanes 0 .. j, for 16 lanes.
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m256i RunningSums16(__m256i counts)
+{
+    __m256i upTo = _mm256_add_epi16(counts, _mm256_slli_si256(counts, 2));
+    upTo = _mm256_add_epi16(upTo, _mm256_slli_si256(upTo, 4));
+    upTo = _mm256_add_epi16(upTo, _mm256_slli_si256(upTo, 8));
+    const __m256i total = _mm256_shuffle_epi8(upTo, _mm256_set1_epi16(0x0f0e));
+    return _mm256_add_epi16(upTo, _mm256_permute2x128_si256(total, total, 0x08));
+}
+
 // The window's element k, given med and less = the number of window values below med. The
-// 32 values around med are read at once; further away the search moves by blocks of 32 and
-// reads the block holding the median. hist: T histograms with 32 zero counters beyond
-// either end of the value range, so no read leaves them.
+// 16 values from med up (or below med, when the median went down) are read at once; further
+// away the search moves by blocks of 32 values. hist: T histograms with 32 zero counters
+// beyond either end of the value range, so no read leaves them.
 template <int32_t T>
 NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SeekMedian(const uint16_t* const* hist, int32_t k, int32_t med,
                                                          int32_t& less)
 {
-    int32_t base = med - 16;
-    __m512i counts = WindowCounts<T>(hist, base);
-    __m512i upTo = RunningSums(counts);
-    int32_t below = less - Lane(upTo, 15);  // window values below base
+    const bool down = less > k;
+    int32_t base = down ? med - 16 : med;
+    const __m256i near = WindowCounts16<T>(hist, base);
+    const __m256i nearUpTo = RunningSums16(near);
+    const int32_t nearTotal = ((Lanes16)nearUpTo)[15];
+    int32_t below = down ? less - nearTotal : less;  // window values below base
+    if (below <= k && below + nearTotal > k) {
+        const __m256i before = _mm256_sub_epi16(nearUpTo, near);
+        const __mmask16 atMost = _mm256_cmple_epu16_mask(before, _mm256_set1_epi16((short)(k - below)));
+        const int32_t j = __builtin_popcount(atMost) - 1;
+        less = below + ((Lanes16)before)[j];
+        return base + j;
+    }
+    __m512i counts;
     if (below > k) {
-        // Some value lies below base, so base >= 1 and the block read stays in the margin.
+        // Some value lies below base, so base >= 1 and the block reads stay in the margin.
         for (;;) {
             counts = WindowCounts<T>(hist, base - 32);
             const int32_t inBlock = SumLanes(counts);
@@ -918,11 +948,10 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SeekMedian(const uint16_t* const* 
             if (below <= k)
                 break;
         }
-        upTo = RunningSums(counts);
-    } else if (below + Lane(upTo, 31) <= k) {
-        // The median is at least base + 32, hence base + 63 lies within the upper margin.
-        below += Lane(upTo, 31);
-        base += 32;
+    } else {
+        // The median is at least base + 16, hence base + 47 lies within the upper margin.
+        below += nearTotal;
+        base += 16;
         for (;;) {
             counts = WindowCounts<T>(hist, base);
             const int32_t inBlock = SumLanes(counts);
@@ -931,10 +960,9 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SeekMedian(const uint16_t* const* 
             below += inBlock;
             base += 32;
         }
-        upTo = RunningSums(counts);
     }
     // Lane j is value base + j, with below + before[j] window values below it.
-    const __m512i before = _mm512_sub_epi16(upTo, counts);
+    const __m512i before = _mm512_sub_epi16(RunningSums(counts), counts);
     const __mmask32 atMost = _mm512_cmple_epu16_mask(before, _mm512_set1_epi16((short)(k - below)));
     const int32_t j = __builtin_popcount(atMost) - 1;
     less = below + Lane(before, j);
