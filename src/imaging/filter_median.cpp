@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <utility>
 
@@ -98,7 +99,7 @@ struct MedianJob {
 
 constexpr int32_t kColumnLanes = 32;
 // Output rows per sweep of the AVX-512 histogram median (at most; see SweepRows).
-constexpr int32_t kMaxSweepRows = 4;
+constexpr int32_t kMaxSweepRows = 5;
 
 // The padded input rows of a band: a ring of `slots` rows (n + 1, or n + T - 1 where T rows
 // are finished per sweep), each w + 2h wide with the edge columns repeated, refilled one row
@@ -655,6 +656,13 @@ NYRA_ALWAYS_INLINE void SlideRow(const uint16_t* r, int32_t n, uint16_t* fine, i
     *enteredB += come < medB;
 }
 
+// SlideCounts without the test, where the values differ.
+NYRA_ALWAYS_INLINE void MoveCount(const uint16_t* r, int32_t n, uint16_t* fine)
+{
+    fine[r[-1]]--;
+    fine[r[n - 1]]++;
+}
+
 // The counters of SlideRow alone, where the crossings are counted by whole columns.
 NYRA_ALWAYS_INLINE void SlideCounts(const uint16_t* r, int32_t n, uint16_t* fine)
 {
@@ -845,6 +853,13 @@ __attribute__((flatten)) NYRA_TARGET_AVX512 void HistogramRowPairAvx512(const Pa
 }
 #endif
 
+// The histograms of a band lie one stride apart. They are read at the same value together: a
+// stride that is not a multiple of 4 KB keeps them from competing for one cache set and from
+// looking like the same address to the store-to-load forwarding.
+constexpr size_t kHistogramBytes = 65536 * sizeof(uint16_t);
+constexpr size_t kHistogramStride = kHistogramBytes + 2112;
+constexpr ptrdiff_t kHistogramCounts = kHistogramStride / sizeof(uint16_t);
+
 // ---- several rows per sweep (AVX-512) ---------------------------------------------------
 // T output rows y .. y + T - 1 (win.rows[0 .. n + T - 2]) share the n - T + 1 input rows
 // T - 1 .. n - 1, kept in one histogram; each of the other 2 (T - 1) rows has its own, so
@@ -853,27 +868,23 @@ __attribute__((flatten)) NYRA_TARGET_AVX512 void HistogramRowPairAvx512(const Pa
 // medians are tracked independently, so their dependency chains run side by side.
 #if NYRA_HAVE_AVX2_PATH
 
-// The counts of values v .. v + 31 in a window: the sum of its histograms.
-template <int32_t T>
-NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m512i WindowCounts(const uint16_t* const* hist, int32_t v)
+// Histogram i of the window of sweep row Row: the shared one (0), then own[Row + i - 1],
+// which is histogram Row + i of the band. As a constant offset from the first, every window
+// needs one pointer.
+template <int32_t Row>
+constexpr ptrdiff_t WindowHistogram(int32_t i)
 {
-    __m512i sum = _mm512_loadu_si512(hist[0] + v);
-    for (int32_t i = 1; i < T; i++)
-        sum = _mm512_add_epi16(sum, _mm512_loadu_si512(hist[i] + v));
-    return sum;
+    return i == 0 ? 0 : (Row + i) * kHistogramCounts;
 }
 
-NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SumLanes(__m512i counts)
+// The counts of values v .. v + 31 in a window: the sum of its histograms.
+template <int32_t T, int32_t Row>
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m512i WindowCounts(const uint16_t* hist, int32_t v)
 {
-    // (The unmasked forms and _mm512_reduce_add_epi32 trip GCC 12's -Wmaybe-uninitialized in
-    // its own header.)
-    __m512i sum = _mm512_madd_epi16(counts, _mm512_set1_epi16(1));
-    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_i64x2(0xff, sum, sum, 0x4e));
-    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_i64x2(0xff, sum, sum, 0xb1));
-    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_epi32(0xffff, sum, (_MM_PERM_ENUM)0x4e));
-    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_epi32(0xffff, sum, (_MM_PERM_ENUM)0xb1));
-    typedef int32_t Lanes16x32 __attribute__((vector_size(64)));
-    return ((Lanes16x32)sum)[0];
+    __m512i sum = _mm512_loadu_si512(hist + v);
+    for (int32_t i = 1; i < T; i++)
+        sum = _mm512_add_epi16(sum, _mm512_loadu_si512(hist + WindowHistogram<Row>(i) + v));
+    return sum;
 }
 
 // upTo[j] = counts of lanes 0 .. j: running sums within each 128-bit lane by byte shifts
@@ -897,12 +908,13 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t Lane(__m512i v, int32_t j)
 }
 
 // The counts of values v .. v + 15 in a window.
-template <int32_t T>
-NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m256i WindowCounts16(const uint16_t* const* hist, int32_t v)
+template <int32_t T, int32_t Row>
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m256i WindowCounts16(const uint16_t* hist, int32_t v)
 {
-    __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hist[0] + v));
+    __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hist + v));
     for (int32_t i = 1; i < T; i++)
-        sum = _mm256_add_epi16(sum, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hist[i] + v)));
+        sum = _mm256_add_epi16(
+            sum, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hist + WindowHistogram<Row>(i) + v)));
     return sum;
 }
 
@@ -920,13 +932,13 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m256i RunningSums16(__m256i counts)
 // 16 values from med up (or below med, when the median went down) are read at once; further
 // away the search moves by blocks of 32 values. hist: T histograms with 32 zero counters
 // beyond either end of the value range, so no read leaves them.
-template <int32_t T>
-NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SeekMedian(const uint16_t* const* hist, int32_t k, int32_t med,
+template <int32_t T, int32_t Row>
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SeekMedian(const uint16_t* hist, int32_t k, int32_t med,
                                                          int32_t& less)
 {
     const bool down = less > k;
     int32_t base = down ? med - 16 : med;
-    const __m256i near = WindowCounts16<T>(hist, base);
+    const __m256i near = WindowCounts16<T, Row>(hist, base);
     const __m256i nearUpTo = RunningSums16(near);
     const int32_t nearTotal = ((Lanes16)nearUpTo)[15];
     int32_t below = down ? less - nearTotal : less;  // window values below base
@@ -937,67 +949,94 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SeekMedian(const uint16_t* const* 
         less = below + ((Lanes16)before)[j];
         return base + j;
     }
-    __m512i counts;
-    if (below > k) {
-        // Some value lies below base, so base >= 1 and the block reads stay in the margin.
-        for (;;) {
-            counts = WindowCounts<T>(hist, base - 32);
-            const int32_t inBlock = SumLanes(counts);
-            base -= 32;
-            below -= inBlock;
-            if (below <= k)
-                break;
-        }
-    } else {
-        // The median is at least base + 16, hence base + 47 lies within the upper margin.
-        below += nearTotal;
-        base += 16;
-        for (;;) {
-            counts = WindowCounts<T>(hist, base);
-            const int32_t inBlock = SumLanes(counts);
-            if (below + inBlock > k)
-                break;
-            below += inBlock;
-            base += 32;
-        }
+    // Further away, by blocks of 32 values up from base + 16 or down from base. rem: how
+    // many window values the walk may still pass before the median (up: those below the
+    // block it reads; down: those below its end, less one).
+    const bool up = below <= k;
+    const int32_t step = up ? 32 : -32;
+    base = up ? base + 16 : base - 32;
+    int32_t rem = up ? k - below - nearTotal : below - k - 1;
+    __m512i counts, upTo;
+    int32_t inBlock;
+    for (;;) {
+        // Up, the median is at least base; down, some value lies below base + 32: so base
+        // stays within 32 values of the range and the reads within the margins.
+        counts = WindowCounts<T, Row>(hist, base);
+        upTo = RunningSums(counts);
+        inBlock = Lane(upTo, 31);
+        if (inBlock > rem)
+            break;
+        rem -= inBlock;
+        base += step;
     }
+    below = up ? k - rem : k + 1 + rem - inBlock;
     // Lane j is value base + j, with below + before[j] window values below it.
-    const __m512i before = _mm512_sub_epi16(RunningSums(counts), counts);
+    const __m512i before = _mm512_sub_epi16(upTo, counts);
     const __mmask32 atMost = _mm512_cmple_epu16_mask(before, _mm512_set1_epi16((short)(k - below)));
     const int32_t j = __builtin_popcount(atMost) - 1;
     less = below + Lane(before, j);
     return base + j;
 }
 
+// The median of sweep row Row at column x, from the last one (see SeekMedian).
+template <int32_t T, int32_t Row>
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 void NextMedian(const uint16_t* hist, int32_t k, int32_t* med,
+                                                      int32_t* less, uint16_t* const* out, int32_t x)
+{
+    med[Row] = SeekMedian<T, Row>(hist, k, med[Row], less[Row]);
+    out[Row][x] = (uint16_t)med[Row];
+}
+
+template <int32_t T, size_t... Row>
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 void NextMedians(const uint16_t* hist, int32_t k, int32_t* med,
+                                                       int32_t* less, uint16_t* const* out, int32_t x,
+                                                       std::index_sequence<Row...>)
+{
+    (NextMedian<T, (int32_t)Row>(hist, k, med, less, out, x), ...);
+}
+
+// hist: the shared histogram, followed at kHistogramCounts intervals by the 2 (T - 1) of the
+// rows only some windows hold (own[0 .. T - 2] rows 0 .. T - 2, own[T - 1 ..] rows n ..).
 template <int32_t T>
 NYRA_TARGET_AVX512 void HistogramRowsAvx512(const PaddedWindow& win, int32_t w, uint16_t* const* out,
-                                            uint16_t* shared, uint16_t* const* own)
+                                            uint16_t* hist)
 {
     const int32_t n = win.n;
     const int32_t k = n * n / 2;
+    uint16_t* const shared = hist;
+    uint16_t* own[2 * (T - 1)];
+    for (int32_t i = 0; i < 2 * (T - 1); i++)
+        own[i] = hist + (i + 1) * kHistogramCounts;
     AddRows(win, T - 1, n, 0, shared, 1);
     for (int32_t i = 0; i < T - 1; i++) {
         AddRows(win, i, i + 1, 0, own[i], 1);
         AddRows(win, n + i, n + i + 1, 0, own[T - 1 + i], 1);
     }
-    const uint16_t* hist[T][T];
     int32_t med[T], less[T];
-    for (int32_t t = 0; t < T; t++) {
-        hist[t][0] = shared;
-        for (int32_t i = 1; i < T; i++)
-            hist[t][i] = own[t + i - 1];
+    for (int32_t t = 0; t < T; t++)
         med[t] = FirstMedianGuess(win, t, less[t]);
-    }
+    const __mmask32 sweepLanes = win.windowLanes[0] | win.windowLanes[T - 1];
     for (int32_t x = 0; x < w; x++) {
         if (x > 0) {
-            for (int32_t i = T - 1; i < n; i++)
-                SlideCounts(win.rows[i] + x, n, shared);
-            for (int32_t i = 0; i < T - 1; i++) {
-                SlideCounts(win.rows[i] + x, n, own[i]);
-                SlideCounts(win.rows[n + i] + x, n, own[T - 1 + i]);
-            }
             const __m512i gone = _mm512_load_si512(win.columns + (size_t)(x - 1) * kColumnLanes);
             const __m512i come = _mm512_load_si512(win.columns + (size_t)(x + n - 1) * kColumnLanes);
+            // Where no row keeps its value (noise), every row moves without a test; flat
+            // stretches skip the rows whose counters would only go down and up again.
+            if (_mm512_mask_cmpeq_epi16_mask(sweepLanes, gone, come) == 0) {
+                for (int32_t i = T - 1; i < n; i++)
+                    MoveCount(win.rows[i] + x, n, shared);
+                for (int32_t i = 0; i < T - 1; i++) {
+                    MoveCount(win.rows[i] + x, n, shared + (i + 1) * kHistogramCounts);
+                    MoveCount(win.rows[n + i] + x, n, shared + (T + i) * kHistogramCounts);
+                }
+            } else {
+                for (int32_t i = T - 1; i < n; i++)
+                    SlideCounts(win.rows[i] + x, n, shared);
+                for (int32_t i = 0; i < T - 1; i++) {
+                    SlideCounts(win.rows[i] + x, n, shared + (i + 1) * kHistogramCounts);
+                    SlideCounts(win.rows[n + i] + x, n, shared + (T + i) * kHistogramCounts);
+                }
+            }
 #pragma GCC unroll 8
             for (int32_t t = 0; t < T; t++) {
                 const __m512i m = _mm512_set1_epi16((short)(uint16_t)med[t]);
@@ -1006,11 +1045,7 @@ NYRA_TARGET_AVX512 void HistogramRowsAvx512(const PaddedWindow& win, int32_t w, 
                            - __builtin_popcount(_mm512_mask_cmplt_epu16_mask(in, gone, m));
             }
         }
-#pragma GCC unroll 8
-        for (int32_t t = 0; t < T; t++) {
-            med[t] = SeekMedian<T>(hist[t], k, med[t], less[t]);
-            out[t][x] = (uint16_t)med[t];
-        }
+        NextMedians<T>(hist, k, med, less, out, x, std::make_index_sequence<T>());
     }
     AddRows(win, T - 1, n, w - 1, shared, -1);
     for (int32_t i = 0; i < T - 1; i++) {
@@ -1026,12 +1061,6 @@ size_t Align64(size_t bytes)
 {
     return (bytes + 63) & ~(size_t)63;
 }
-
-// The three histograms of a row pair are read at the same value together: a stride that is
-// not a multiple of 4 KB keeps them from competing for one cache set and from looking like
-// the same address to the store-to-load forwarding.
-constexpr size_t kHistogramBytes = 65536 * sizeof(uint16_t);
-constexpr size_t kHistogramStride = kHistogramBytes + 2112;
 
 // Output rows per sweep of the histogram median: kMaxSweepRows where the AVX-512 path holds
 // the ring's n + T - 1 rows in the lanes of one column vector, else a row pair.
@@ -1128,7 +1157,7 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
             uint16_t* out[kMaxSweepRows] = {band.OutRow(y)};
             for (int32_t t = 1; t < sweep; t++)
                 out[t] = second + (t - 1) * outStride;
-            HistogramRowsAvx512<kMaxSweepRows>(win, w, out, hist[0], hist + 1);
+            HistogramRowsAvx512<kMaxSweepRows>(win, w, out, hist[0]);
             // Row y + t's place in the band's ring is free only once the rows before it are done.
             band.RowDone(y);
             for (int32_t t = 1; t < sweep; t++) {
