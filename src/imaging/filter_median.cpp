@@ -223,6 +223,29 @@ constexpr Exchange kMedian25[] = {
     {12, 20, 1}, {13, 21, 1}, {6, 10, 2},  {7, 11, 2},  {12, 16, 1}, {13, 17, 1}, {10, 12, 2}, {11, 13, 1},
     {11, 12, 2}};
 
+// 5 x 5 from sorted columns in the same way: each padded column's five values sorted once per
+// row (kSort5), neighbouring sorted columns merged once (kMerge5; rank k on wire kMerge5Rank[k]),
+// and a window takes two merged pairs (wires 10 b + r) and one sorted column (wires 20..24)
+// through the pruned merges down to its median (kMedian25Sorted). Fewer exchanges than the
+// network on 25 single values, and fewer values alive at once, which is what the eight
+// registers of a 32-bit build need.
+// clang-format off
+constexpr Exchange kSort5[] = {{0, 1, 3}, {3, 4, 3}, {2, 4, 3}, {2, 3, 3}, {1, 4, 3}, {0, 3, 3}, {0, 2, 3},
+                               {1, 3, 3}, {1, 2, 3}};
+constexpr Exchange kMerge5[] = {{0, 5, 3}, {4, 9, 3}, {4, 5, 3}, {2, 7, 3}, {2, 4, 3}, {7, 5, 3}, {1, 6, 3},
+                                {3, 8, 3}, {3, 6, 3}, {1, 2, 3}, {3, 4, 3}, {6, 7, 3}, {8, 5, 3}};
+constexpr uint8_t kMerge5Rank[10] = {0, 1, 2, 3, 4, 6, 7, 8, 5, 9};
+constexpr int32_t kMedian25SortedOutput = 14;
+constexpr Exchange kMedian25Sorted[] = {
+    {0, 10, 3}, {8, 18, 3}, {8, 10, 3}, {4, 14, 3}, {4, 8, 3}, {14, 10, 3}, {2, 12, 3}, {6, 16, 3},
+    {6, 12, 3}, {2, 4, 3}, {6, 8, 3}, {12, 14, 3}, {16, 10, 3}, {1, 11, 3}, {9, 19, 3}, {9, 11, 3},
+    {5, 15, 3}, {5, 9, 3}, {15, 11, 3}, {3, 13, 3}, {7, 17, 3}, {7, 13, 3}, {3, 5, 3}, {7, 9, 3},
+    {13, 15, 3}, {17, 11, 3}, {1, 2, 3}, {3, 4, 3}, {5, 6, 2}, {7, 8, 3}, {9, 12, 3}, {13, 14, 3},
+    {15, 16, 1}, {17, 10, 2}, {11, 18, 3}, {0, 20, 2}, {10, 20, 1}, {8, 10, 2}, {4, 24, 2}, {14, 24, 1},
+    {14, 10, 1}, {2, 22, 2}, {18, 22, 1}, {12, 18, 1}, {6, 12, 2}, {12, 14, 2}, {1, 21, 2}, {11, 21, 1},
+    {9, 11, 2}, {15, 11, 1}, {3, 23, 2}, {19, 23, 1}, {13, 19, 1}, {7, 13, 2}, {13, 15, 1}, {13, 14, 2}};
+// clang-format on
+
 // 7 x 7 from sorted columns, with the work shared between neighbouring output pixels: each
 // padded column's seven values are sorted once per row (kSort7), each pair of neighbouring
 // sorted columns is merged once (kMerge7; rank k lands on wire kMerge7Rank[k]), and a window
@@ -416,16 +439,16 @@ NYRA_ALWAYS_INLINE void MergeColumnPairs(uint16_t* const* sorted, int32_t pw, ui
     }
 }
 
-// The 7 R values of window columns x0 .. x0 + 6 of R sorted rows: the merged pairs at x0,
-// x0 + 2 and x0 + 4 (2 R values each), then the sorted column x0 + 6.
-template <typename V, int32_t R>
+// The N R values of window columns x0 .. x0 + N - 1 of R sorted rows: the merged pairs at x0,
+// x0 + 2, .. (2 R values each), then the sorted column x0 + N - 1.
+template <typename V, int32_t R, int32_t N = 7>
 NYRA_ALWAYS_INLINE void GatherWindowColumns(uint16_t* const* sorted, uint16_t* const* pairs, int32_t x0, V* w)
 {
-    for (int32_t b = 0; b < 3; b++)
+    for (int32_t b = 0; b < N / 2; b++)
         for (int32_t r = 0; r < 2 * R; r++)
             memcpy(&w[b * 2 * R + r], pairs[r] + x0 + 2 * b, sizeof(V));
     for (int32_t r = 0; r < R; r++)
-        memcpy(&w[6 * R + r], sorted[r] + x0 + 6, sizeof(V));
+        memcpy(&w[(N - 1) * R + r], sorted[r] + x0 + N - 1, sizeof(V));
 }
 
 // Window columns x0 .. x0 + 6: the pairs at x0, x0 + 2, x0 + 4 and the sorted column x0 + 6.
@@ -483,6 +506,59 @@ NYRA_TARGET_AVX512 void Median7RowAvx512(const PaddedWindow& win, int32_t w, uin
                                          uint16_t* const* sorted)
 {
     Median7RowBody<Lanes32>(win, w, out, sorted);
+}
+
+template <typename V>
+NYRA_ALWAYS_INLINE void Median25SortedVector(uint16_t* const* sorted, uint16_t* const* pairs, int32_t x0,
+                                             uint16_t* out)
+{
+    V w[25];
+    GatherWindowColumns<V, 5, 5>(sorted, pairs, x0, w);
+    RunNetwork<V, kMedian25Sorted>(w, std::make_index_sequence<sizeof(kMedian25Sorted) / sizeof(Exchange)>());
+    memcpy(out, &w[kMedian25SortedOutput], sizeof(V));
+}
+
+// One 5 x 5 row (w at least one vector wide) in strips, as Median7RowBody. sorted: 5 rows,
+// then 10 rows of pairs.
+template <typename V>
+NYRA_ALWAYS_INLINE void Median5RowBody(const PaddedWindow& win, int32_t w, uint16_t* out,
+                                       uint16_t* const* sorted)
+{
+    constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
+    for (int32_t s0 = 0; s0 < w; s0 += kStrip7) {
+        int32_t len = std::min(kStrip7, w - s0);
+        if (len < lanes) {
+            s0 = w - lanes;
+            len = lanes;
+        }
+        const uint16_t* rows[5];
+        for (int32_t r = 0; r < 5; r++)
+            rows[r] = win.rows[r] + s0;
+        SortColumns<V, 5, kSort5, sizeof kSort5>(rows, len + 4, sorted);
+        MergeColumnPairs<V, 5, kMerge5, sizeof kMerge5, kMerge5Rank>(sorted, len + 4, sorted + 5);
+        int32_t x0 = 0;
+        for (; x0 + lanes <= len; x0 += lanes)
+            Median25SortedVector<V>(sorted, sorted + 5, x0, out + s0 + x0);
+        if (x0 < len)
+            Median25SortedVector<V>(sorted, sorted + 5, len - lanes, out + s0 + (len - lanes));
+    }
+}
+
+void Median5RowBase(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted)
+{
+    Median5RowBody<Lanes8>(win, w, out, sorted);
+}
+
+NYRA_TARGET_AVX2 void Median5RowAvx2(const PaddedWindow& win, int32_t w, uint16_t* out,
+                                     uint16_t* const* sorted)
+{
+    Median5RowBody<Lanes16>(win, w, out, sorted);
+}
+
+NYRA_TARGET_AVX512 void Median5RowAvx512(const PaddedWindow& win, int32_t w, uint16_t* out,
+                                         uint16_t* const* sorted)
+{
+    Median5RowBody<Lanes32>(win, w, out, sorted);
 }
 
 // The medians of two vertically neighbouring windows whose columns start at x0: top adds the
@@ -556,6 +632,13 @@ NYRA_TARGET_AVX512 void Median7PairAvx512(const PaddedWindow& win, int32_t w, ui
 {
     Median7PairBody<Lanes32>(win, w, outTop, outBottom, sorted);
 }
+
+// 32-bit x86 has eight vector registers, x86_64 sixteen (thirty-two with AVX-512).
+#if defined(__x86_64__) || defined(_M_X64)
+constexpr bool kNarrowRegisters = false;
+#else
+constexpr bool kNarrowRegisters = true;
+#endif
 
 // Pixels per vector of the median paths at a SIMD level.
 int32_t MedianLanes(int32_t simd)
@@ -1106,7 +1189,8 @@ int32_t HistogramCount(int32_t n, int32_t simd)
 size_t MedianScratchBytes(int32_t n, int32_t simd, int32_t width)
 {
     if (n <= 5)
-        return RingBytes(n, simd, width) + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t));
+        return RingBytes(n, simd, width) + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t))
+               + (n == 5 ? SortedBytes() : 0);
     const size_t outRows =
         (size_t)std::max(1, SweepRows(n, simd) - 1) * Align64((size_t)width * sizeof(uint16_t));
     return RingBytes(n, simd, width) + HistogramCount(n, simd) * kHistogramStride + outRows
@@ -1145,6 +1229,14 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
     for (int32_t r = 0; network7 && r < kSortedRows; r++)
         sorted[r] = reinterpret_cast<uint16_t*>(second + Align64((size_t)w * sizeof(uint16_t)) / 2
                                                 + r * kSortedRowBytes / 2);
+    // 5 x 5 from sorted columns (after the network's wires) where that is the faster form, as
+    // measured: the baseline, and AVX-512 in 32-bit code, whose eight registers hold too few of
+    // the 25-value network's values. AVX2, and AVX-512 with 32 registers, run the network.
+    const bool sorted5 =
+        n == 5 && w >= MedianLanes(job.simd) && (job.simd == 0 || (job.simd == 2 && kNarrowRegisters));
+    for (int32_t r = 0; sorted5 && r < 15; r++)
+        sorted[r] = reinterpret_cast<uint16_t*>(rest + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t))
+                                                + r * kSortedRowBytes);
     if (UsesColumns(n, job.simd))
         win.columns = second + (sweep - 1) * outStride;
     win.Start(band);
@@ -1223,9 +1315,16 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
         }
         win.Point(y, n);
         uint16_t* out = band.OutRow(y);
-        if (n <= 5)
+        if (sorted5) {
+            if (job.simd == 2)
+                Median5RowAvx512(win, w, out, sorted);
+            else if (job.simd == 1)
+                Median5RowAvx2(win, w, out, sorted);
+            else
+                Median5RowBase(win, w, out, sorted);
+        } else if (n <= 5) {
             NetworkRow(job, win, w, out, wires);
-        else
+        } else
             HistogramRow(win, w, out, fine);
         band.RowDone(y);
         if (y + 1 < band.y1)
