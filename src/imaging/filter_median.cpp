@@ -228,7 +228,7 @@ constexpr Exchange kMedian25[] = {
 // and a window takes two merged pairs (wires 10 b + r) and one sorted column (wires 20..24)
 // through the pruned merges down to its median (kMedian25Sorted). Fewer exchanges than the
 // network on 25 single values, and fewer values alive at once, which is what the eight
-// registers of a 32-bit build need.
+// registers of a 32-bit build need. (tools/networks/median_networks.py prints and proves them.)
 // clang-format off
 constexpr Exchange kSort5[] = {{0, 1, 3}, {3, 4, 3}, {2, 4, 3}, {2, 3, 3}, {1, 4, 3}, {0, 3, 3}, {0, 2, 3},
                                {1, 3, 3}, {1, 2, 3}};
