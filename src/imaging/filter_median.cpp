@@ -970,6 +970,20 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m512i WindowCounts(const uint16_t* hist,
     return sum;
 }
 
+// The total of 32 counts.
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SumLanes(__m512i counts)
+{
+    // (The unmasked shuffles and _mm512_reduce_add_epi32 trip GCC 12's -Wmaybe-uninitialized
+    // in its own header.)
+    __m512i sum = _mm512_madd_epi16(counts, _mm512_set1_epi16(1));
+    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_i64x2(0xff, sum, sum, 0x4e));
+    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_i64x2(0xff, sum, sum, 0xb1));
+    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_epi32(0xffff, sum, (_MM_PERM_ENUM)0x4e));
+    sum = _mm512_add_epi32(sum, _mm512_maskz_shuffle_epi32(0xffff, sum, (_MM_PERM_ENUM)0xb1));
+    typedef int32_t Lanes16x32 __attribute__((vector_size(64)));
+    return ((Lanes16x32)sum)[0];
+}
+
 // upTo[j] = counts of lanes 0 .. j: running sums within each 128-bit lane by byte shifts
 // (short latency), then each lane adds the totals of the lanes below it.
 NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m512i RunningSums(__m512i counts)
@@ -1039,19 +1053,19 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t SeekMedian(const uint16_t* hist, i
     const int32_t step = up ? 32 : -32;
     base = up ? base + 16 : base - 32;
     int32_t rem = up ? k - below - nearTotal : below - k - 1;
-    __m512i counts, upTo;
+    __m512i counts;
     int32_t inBlock;
     for (;;) {
         // Up, the median is at least base; down, some value lies below base + 32: so base
         // stays within 32 values of the range and the reads within the margins.
         counts = WindowCounts<T, Row>(hist, base);
-        upTo = RunningSums(counts);
-        inBlock = Lane(upTo, 31);
+        inBlock = SumLanes(counts);
         if (inBlock > rem)
             break;
         rem -= inBlock;
         base += step;
     }
+    const __m512i upTo = RunningSums(counts);
     below = up ? k - rem : k + 1 + rem - inBlock;
     // Lane j is value base + j, with below + before[j] window values below it.
     const __m512i before = _mm512_sub_epi16(upTo, counts);
