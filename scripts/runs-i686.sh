@@ -3,8 +3,8 @@
 # Exit 0 when a tiny i686 program ran under Wine in PREFIX; otherwise exit 1 with the reason on
 # standard output (a few words, for the caller's own line). Some kernels run no 32-bit programs at all: that is checked first
 # with a 93-byte i386 program that only exits, before anything is installed. Where the kernel
-# runs them, 32-bit Wine (wine32:i386) is installed if missing, and a prefix made without it is
-# made again (it cannot start 32-bit programs).
+# runs them, 32-bit Wine (wine32:i386) is installed if missing, and PREFIX is made once it is
+# there (a prefix made before cannot start 32-bit programs).
 set -uo pipefail
 prefix=$1
 probe_dir=$(mktemp -d)
@@ -28,7 +28,7 @@ if ! have_pkg wine32:i386; then
       DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wine32:i386; } >/dev/null 2>&1 ||
         { echo "wine32:i386 could not be installed"; exit 1; }
 fi
-if [ -d "$prefix" ] && [ ! -f "$prefix/.nyra-wine32" ]; then
+if [ ! -f "$prefix/.nyra-wine32" ]; then
     rm -rf "$prefix"
     bash "$(dirname "$0")/bootstrap.sh" "$prefix" >&2
     touch "$prefix/.nyra-wine32"
