@@ -546,12 +546,14 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
 }
 
 // Vectors per block: 32-bit x86 has eight vector registers, so two sums and their operands;
-// x86_64 has sixteen or more.
+// x86_64 has sixteen or more. AVX-512 in 32-bit code keeps four sums all the same (Gaussian
+// Blur 11.0 -> 9.7 ms there; with SSE2 or AVX2 four were slower).
 #if defined(__x86_64__) || defined(_M_X64)
 constexpr int kVectors = 4;
 #else
 constexpr int kVectors = 2;
 #endif
+constexpr int kVectors512 = 4;
 
 void SeparableBase(const SeparableJob& j, FilterBand& band, uint8_t* scratch)
 {
@@ -566,7 +568,7 @@ NYRA_TARGET_AVX2 void SeparableAvx2(const SeparableJob& j, FilterBand& band, uin
 
 NYRA_TARGET_AVX512 void SeparableAvx512(const SeparableJob& j, FilterBand& band, uint8_t* scratch)
 {
-    SeparableRows<Double8, kVectors>(j, band, scratch);
+    SeparableRows<Double8, kVectors512>(j, band, scratch);
 }
 #endif
 
