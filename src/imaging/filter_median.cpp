@@ -451,26 +451,57 @@ NYRA_ALWAYS_INLINE void GatherWindowColumns(uint16_t* const* sorted, uint16_t* c
         memcpy(&w[(N - 1) * R + r], sorted[r] + x0 + N - 1, sizeof(V));
 }
 
-// Window columns x0 .. x0 + 6: the pairs at x0, x0 + 2, x0 + 4 and the sorted column x0 + 6.
-template <typename V>
-NYRA_ALWAYS_INLINE void Median49Vector(uint16_t* const* sorted, uint16_t* const* pairs, int32_t x0,
-                                       uint16_t* out)
+// The networks of the one-row medians from sorted columns, by mask size.
+template <int32_t N>
+struct SortedNets;
+
+template <>
+struct SortedNets<5> {
+    static constexpr const Exchange* kSort = kSort5;
+    static constexpr size_t kSortSize = sizeof kSort5;
+    static constexpr const Exchange* kMerge = kMerge5;
+    static constexpr size_t kMergeSize = sizeof kMerge5;
+    static constexpr const uint8_t* kRank = kMerge5Rank;
+    static constexpr const Exchange* kWindow = kMedian25Sorted;
+    static constexpr size_t kWindowSize = sizeof kMedian25Sorted;
+    static constexpr int32_t kOutput = kMedian25SortedOutput;
+};
+
+template <>
+struct SortedNets<7> {
+    static constexpr const Exchange* kSort = kSort7;
+    static constexpr size_t kSortSize = sizeof kSort7;
+    static constexpr const Exchange* kMerge = kMerge7;
+    static constexpr size_t kMergeSize = sizeof kMerge7;
+    static constexpr const uint8_t* kRank = kMerge7Rank;
+    static constexpr const Exchange* kWindow = kMedian49;
+    static constexpr size_t kWindowSize = sizeof kMedian49;
+    static constexpr int32_t kOutput = kMedian49Output;
+};
+
+// The median of window columns x0 .. x0 + N - 1: the pairs at x0, x0 + 2, .. and the sorted
+// column x0 + N - 1.
+template <typename V, int32_t N>
+NYRA_ALWAYS_INLINE void SortedWindowMedian(uint16_t* const* sorted, uint16_t* const* pairs, int32_t x0,
+                                           uint16_t* out)
 {
-    V w[49];
-    GatherWindowColumns<V, 7>(sorted, pairs, x0, w);
-    RunNetwork<V, kMedian49>(w, std::make_index_sequence<sizeof(kMedian49) / sizeof(Exchange)>());
-    memcpy(out, &w[kMedian49Output], sizeof(V));
+    using Nets = SortedNets<N>;
+    V w[N * N];
+    GatherWindowColumns<V, N, N>(sorted, pairs, x0, w);
+    RunNetwork<V, Nets::kWindow>(w, std::make_index_sequence<Nets::kWindowSize / sizeof(Exchange)>());
+    memcpy(out, &w[Nets::kOutput], sizeof(V));
 }
 
-// One 7 x 7 row (w at least one vector wide), in strips of output columns whose sorted and
-// merged columns stay in the first-level cache. sorted: 7 rows, then 14 rows of pairs, each
+// One N x N row (w at least one vector wide), in strips of output columns whose sorted and
+// merged columns stay in the first-level cache. sorted: N rows, then 2 N rows of pairs, each
 // kStrip7 + 6 long.
 constexpr int32_t kStrip7 = 256;
 
-template <typename V>
-NYRA_ALWAYS_INLINE void Median7RowBody(const PaddedWindow& win, int32_t w, uint16_t* out,
-                                       uint16_t* const* sorted)
+template <typename V, int32_t N>
+NYRA_ALWAYS_INLINE void SortedRowBody(const PaddedWindow& win, int32_t w, uint16_t* out,
+                                      uint16_t* const* sorted)
 {
+    using Nets = SortedNets<N>;
     constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
     for (int32_t s0 = 0; s0 < w; s0 += kStrip7) {
         int32_t len = std::min(kStrip7, w - s0);
@@ -478,87 +509,48 @@ NYRA_ALWAYS_INLINE void Median7RowBody(const PaddedWindow& win, int32_t w, uint1
             s0 = w - lanes;
             len = lanes;
         }
-        const uint16_t* rows[7];
-        for (int32_t r = 0; r < 7; r++)
+        const uint16_t* rows[N];
+        for (int32_t r = 0; r < N; r++)
             rows[r] = win.rows[r] + s0;
-        SortColumns<V, 7, kSort7, sizeof kSort7>(rows, len + 6, sorted);
-        MergeColumnPairs<V, 7, kMerge7, sizeof kMerge7, kMerge7Rank>(sorted, len + 6, sorted + 7);
+        SortColumns<V, N, Nets::kSort, Nets::kSortSize>(rows, len + N - 1, sorted);
+        MergeColumnPairs<V, N, Nets::kMerge, Nets::kMergeSize, Nets::kRank>(sorted, len + N - 1, sorted + N);
         int32_t x0 = 0;
         for (; x0 + lanes <= len; x0 += lanes)
-            Median49Vector<V>(sorted, sorted + 7, x0, out + s0 + x0);
+            SortedWindowMedian<V, N>(sorted, sorted + N, x0, out + s0 + x0);
         if (x0 < len)
-            Median49Vector<V>(sorted, sorted + 7, len - lanes, out + s0 + (len - lanes));
+            SortedWindowMedian<V, N>(sorted, sorted + N, len - lanes, out + s0 + (len - lanes));
     }
 }
 
-void Median7RowBase(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted)
+template <int32_t N>
+void SortedRowBase(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted)
 {
-    Median7RowBody<Lanes8>(win, w, out, sorted);
+    SortedRowBody<Lanes8, N>(win, w, out, sorted);
 }
 
-NYRA_TARGET_AVX2 void Median7RowAvx2(const PaddedWindow& win, int32_t w, uint16_t* out,
-                                     uint16_t* const* sorted)
+template <int32_t N>
+NYRA_TARGET_AVX2 void SortedRowAvx2(const PaddedWindow& win, int32_t w, uint16_t* out,
+                                    uint16_t* const* sorted)
 {
-    Median7RowBody<Lanes16>(win, w, out, sorted);
+    SortedRowBody<Lanes16, N>(win, w, out, sorted);
 }
 
-NYRA_TARGET_AVX512 void Median7RowAvx512(const PaddedWindow& win, int32_t w, uint16_t* out,
-                                         uint16_t* const* sorted)
+template <int32_t N>
+NYRA_TARGET_AVX512 void SortedRowAvx512(const PaddedWindow& win, int32_t w, uint16_t* out,
+                                        uint16_t* const* sorted)
 {
-    Median7RowBody<Lanes32>(win, w, out, sorted);
+    SortedRowBody<Lanes32, N>(win, w, out, sorted);
 }
 
-template <typename V>
-NYRA_ALWAYS_INLINE void Median25SortedVector(uint16_t* const* sorted, uint16_t* const* pairs, int32_t x0,
-                                             uint16_t* out)
+template <int32_t N>
+void SortedRow(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted)
 {
-    V w[25];
-    GatherWindowColumns<V, 5, 5>(sorted, pairs, x0, w);
-    RunNetwork<V, kMedian25Sorted>(w, std::make_index_sequence<sizeof(kMedian25Sorted) / sizeof(Exchange)>());
-    memcpy(out, &w[kMedian25SortedOutput], sizeof(V));
-}
-
-// One 5 x 5 row (w at least one vector wide) in strips, as Median7RowBody. sorted: 5 rows,
-// then 10 rows of pairs.
-template <typename V>
-NYRA_ALWAYS_INLINE void Median5RowBody(const PaddedWindow& win, int32_t w, uint16_t* out,
-                                       uint16_t* const* sorted)
-{
-    constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
-    for (int32_t s0 = 0; s0 < w; s0 += kStrip7) {
-        int32_t len = std::min(kStrip7, w - s0);
-        if (len < lanes) {
-            s0 = w - lanes;
-            len = lanes;
-        }
-        const uint16_t* rows[5];
-        for (int32_t r = 0; r < 5; r++)
-            rows[r] = win.rows[r] + s0;
-        SortColumns<V, 5, kSort5, sizeof kSort5>(rows, len + 4, sorted);
-        MergeColumnPairs<V, 5, kMerge5, sizeof kMerge5, kMerge5Rank>(sorted, len + 4, sorted + 5);
-        int32_t x0 = 0;
-        for (; x0 + lanes <= len; x0 += lanes)
-            Median25SortedVector<V>(sorted, sorted + 5, x0, out + s0 + x0);
-        if (x0 < len)
-            Median25SortedVector<V>(sorted, sorted + 5, len - lanes, out + s0 + (len - lanes));
-    }
-}
-
-void Median5RowBase(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted)
-{
-    Median5RowBody<Lanes8>(win, w, out, sorted);
-}
-
-NYRA_TARGET_AVX2 void Median5RowAvx2(const PaddedWindow& win, int32_t w, uint16_t* out,
-                                     uint16_t* const* sorted)
-{
-    Median5RowBody<Lanes16>(win, w, out, sorted);
-}
-
-NYRA_TARGET_AVX512 void Median5RowAvx512(const PaddedWindow& win, int32_t w, uint16_t* out,
-                                         uint16_t* const* sorted)
-{
-    Median5RowBody<Lanes32>(win, w, out, sorted);
+    if (simd == 2)
+        SortedRowAvx512<N>(win, w, out, sorted);
+    else if (simd == 1)
+        SortedRowAvx2<N>(win, w, out, sorted);
+    else
+        SortedRowBase<N>(win, w, out, sorted);
 }
 
 // The medians of two vertically neighbouring windows whose columns start at x0: top adds the
@@ -587,7 +579,7 @@ NYRA_ALWAYS_INLINE void Median49PairVector(uint16_t* const* sorted, uint16_t* co
 }
 
 // Two 7 x 7 rows from win.rows[0 .. 7] (w at least one vector wide), in strips as
-// Median7RowBody. sorted: 6 rows of sorted columns, then 12 of merged pairs.
+// SortedRowBody. sorted: 6 rows of sorted columns, then 12 of merged pairs.
 template <typename V>
 NYRA_ALWAYS_INLINE void Median7PairBody(const PaddedWindow& win, int32_t w, uint16_t* outTop,
                                         uint16_t* outBottom, uint16_t* const* sorted)
@@ -1297,12 +1289,7 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
         if (network7) {
             win.Point(y, n);
             uint16_t* out = band.OutRow(y);
-            if (job.simd == 2)
-                Median7RowAvx512(win, w, out, sorted);
-            else if (job.simd == 1)
-                Median7RowAvx2(win, w, out, sorted);
-            else
-                Median7RowBase(win, w, out, sorted);
+            SortedRow<7>(job.simd, win, w, out, sorted);
             band.RowDone(y);
             if (y + 1 < band.y1)
                 win.Fill(band, y + 1 + win.h);
@@ -1330,12 +1317,7 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
         win.Point(y, n);
         uint16_t* out = band.OutRow(y);
         if (sorted5) {
-            if (job.simd == 2)
-                Median5RowAvx512(win, w, out, sorted);
-            else if (job.simd == 1)
-                Median5RowAvx2(win, w, out, sorted);
-            else
-                Median5RowBase(win, w, out, sorted);
+            SortedRow<5>(job.simd, win, w, out, sorted);
         } else if (n <= 5) {
             NetworkRow(job, win, w, out, wires);
         } else
