@@ -35,6 +35,7 @@ TEST_F(SaturationReport, ReportsTheFiguresOfARawFrame)
     EXPECT_EQ(CaptureInProgress.load(), 0);
 }
 
+// A capture asked for from a timer message served during the read.
 void* capturedDuringRead;
 
 void CALLBACK CaptureDuringRead(HWND, UINT, UINT_PTR id, DWORD)
@@ -48,12 +49,11 @@ TEST_F(SaturationReport, AReadThatNeverReturnsIsAbortedAtTheTimeoutWhileTheHostA
     Config(smsDir, "read=hang\n");
     UseSettings([](NyraSettings* s) { s->captureTimeoutSeconds = 5; });
     // A capture asked for from a message served during the read is refused at once.
-    void*& captured = capturedDuringRead;
-    captured = reinterpret_cast<void*>(1);
+    capturedDuringRead = reinterpret_cast<void*>(1);
     SetTimer(nullptr, 0, 1000, CaptureDuringRead);
     int ticks = 0;
     DWORD elapsed = RunServed(NyraShowSaturation, &ticks);
-    EXPECT_EQ(captured, nullptr);
+    EXPECT_EQ(capturedDuringRead, nullptr);
     EXPECT_TRUE(Has(Log(), "   -> CANCEL (capture already in progress; re-entrant call rejected)"));
     EXPECT_GE(elapsed, 5000u);
     EXPECT_LT(elapsed, 9000u);

@@ -57,11 +57,11 @@ protected:
         SimBackend::TearDown();
     }
 
-    // Runs task on this (the host's) thread with a 200 ms timer; returns the elapsed ms and in
-    // *ticks how many timer messages were served meanwhile.
     static inline int served = 0;
     static void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) { served++; }
 
+    // Runs task on this (the host's) thread with a 200 ms timer; returns the elapsed ms and in
+    // *ticks how many timer messages were served meanwhile.
     static DWORD RunServed(void (*task)(void*), int* ticks)
     {
         served = 0;
