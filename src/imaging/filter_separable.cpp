@@ -215,30 +215,50 @@ NYRA_ALWAYS_INLINE void AcrossPixelPairs(const SeparableJob& j, const uint16_t* 
     }
 }
 
+// acc[k] = the Gaussian's vertical sum at column x0 + k * lanes of rows[0 .. n - 1]: the two
+// rows of one weight added first, then multiplied, in the order of the weights. Every output
+// row of Gaussian Blur takes this one definition, near the edges and inside.
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE void DownPairSums(const SeparableJob& j, const double* const* rows, int32_t x0, VD* acc)
+{
+    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
+    const int32_t n = j.n, h = j.h;
+    const double* wt = j.weights;
+    if (h == 0) {
+        for (int k = 0; k < K; k++)
+            acc[k] = VD{};
+    } else {
+        const VD c0 = wt[0] - VD{};
+        for (int k = 0; k < K; k++)
+            SetPairProduct(acc[k], c0, rows[0] + x0 + k * kLanes, rows[n - 1] + x0 + k * kLanes);
+        for (int32_t t = 1; t < h; t++) {
+            const VD c = wt[t] - VD{};
+            const double* a = rows[t] + x0;
+            const double* b = rows[n - 1 - t] + x0;
+            for (int k = 0; k < K; k++)
+                AddPairProduct(acc[k], c, a + k * kLanes, b + k * kLanes);
+        }
+    }
+    const VD c = wt[h] - VD{};
+    for (int k = 0; k < K; k++)
+        AddProduct<VD>(acc[k], c, rows[h] + x0 + k * kLanes);
+}
+
 // out[x] = the n weights times rows[0 .. n - 1][x], for x below w.
 template <typename VD, int K>
 NYRA_ALWAYS_INLINE void Down(const SeparableJob& j, const double* const* rows, int32_t w, double* out)
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     constexpr int32_t kStep = K * kLanes;
-    const int32_t n = j.n, h = j.h;
+    const int32_t n = j.n;
     const double* wt = j.weights;
     for (int32_t x0 = 0; x0 < w; x0 += kStep) {
         VD acc[K];
-        for (int k = 0; k < K; k++)
-            acc[k] = VD{};
         if (j.pairs) {
-            for (int32_t t = 0; t < h; t++) {
-                const VD c = wt[t] - VD{};
-                const double* a = rows[t] + x0;
-                const double* b = rows[n - 1 - t] + x0;
-                for (int k = 0; k < K; k++)
-                    AddPairProduct(acc[k], c, a + k * kLanes, b + k * kLanes);
-            }
-            const VD c = wt[h] - VD{};
-            for (int k = 0; k < K; k++)
-                AddProduct<VD>(acc[k], c, rows[h] + x0 + k * kLanes);
+            DownPairSums<VD, K>(j, rows, x0, acc);
         } else {
+            for (int k = 0; k < K; k++)
+                acc[k] = VD{};
             for (int32_t t = 0; t < n; t++) {
                 const VD c = wt[t] - VD{};
                 const double* a = rows[t] + x0;
@@ -292,26 +312,11 @@ NYRA_ALWAYS_INLINE void DownRows(const SeparableJob& j, const double* const* row
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     constexpr int32_t kStep = K * kLanes;
-    const int32_t n = j.n, h = j.h;
-    const double* wt = j.weights;
     for (int32_t x0 = 0; x0 < w; x0 += kStep) {
         const int32_t len = std::min(kStep, w - x0);
         for (int32_t i = 0; i < kDownRows; i++) {
-            const double* const* r = rows + i;
             VD acc[K];
-            const VD c0 = wt[0] - VD{};
-            for (int k = 0; k < K; k++)
-                SetPairProduct(acc[k], c0, r[0] + x0 + k * kLanes, r[n - 1] + x0 + k * kLanes);
-            for (int32_t t = 1; t < h; t++) {
-                const VD c = wt[t] - VD{};
-                const double* a = r[t] + x0;
-                const double* b = r[n - 1 - t] + x0;
-                for (int k = 0; k < K; k++)
-                    AddPairProduct(acc[k], c, a + k * kLanes, b + k * kLanes);
-            }
-            const VD c = wt[h] - VD{};
-            for (int k = 0; k < K; k++)
-                AddProduct<VD>(acc[k], c, r[h] + x0 + k * kLanes);
+            DownPairSums<VD, K>(j, rows + i, x0, acc);
             uint16_t* o = out[i] + x0;
             if (len == kStep) {
                 for (int k = 0; k < K; k++)
