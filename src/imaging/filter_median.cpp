@@ -3,12 +3,13 @@
 // instead leaves its one-pixel border as it is). Output: the element at index n*n / 2 of the
 // sorted window, written back in place through row bands (filter_bands.h), which equals
 // computing into a second block from the unchanged input.
-// Method: masks 3 and 5 run a selection network (a sorting network pruned to the comparators
-// the middle output depends on) on whole vectors of output pixels, so each exchange is a
-// vector min and max; mask 7 does the same on columns sorted and merged in pairs once per
-// row, two rows at a time where their shared six rows narrow the median to eight candidates;
-// larger masks slide a histogram along each row and track the median as
-// it moves, which costs O(n) per pixel instead of sorting n*n values.
+// Method: mask 3 runs a selection network (a sorting network pruned to the comparators the
+// middle output depends on) on whole vectors of output pixels, so each exchange is a vector
+// min and max; masks 5 and 7 do the same on columns sorted and merged in pairs once per row,
+// two rows at a time, whose shared n - 1 rows narrow the median to n + 1 candidates (the
+// network on single values remains for rows narrower than a vector and a band's odd row);
+// larger masks slide a histogram along each row and track the median as it moves, which costs
+// O(n) per pixel instead of sorting n*n values.
 // Failure: without a band's working memory the image is left unchanged; the cross median
 // without its copy likewise.
 #include "imaging/filter_median.h"
@@ -223,27 +224,32 @@ constexpr Exchange kMedian25[] = {
     {12, 20, 1}, {13, 21, 1}, {6, 10, 2},  {7, 11, 2},  {12, 16, 1}, {13, 17, 1}, {10, 12, 2}, {11, 13, 1},
     {11, 12, 2}};
 
-// 5 x 5 from sorted columns in the same way: each padded column's five values sorted once per
-// row (kSort5), neighbouring sorted columns merged once (kMerge5; rank k on wire kMerge5Rank[k]),
-// and a window takes two merged pairs (wires 10 b + r) and one sorted column (wires 20..24)
-// through the pruned merges down to its median (kMedian25Sorted). Fewer exchanges than the
-// network on 25 single values, and fewer values alive at once, which is what the eight
-// registers of a 32-bit build need. (tools/networks/median_networks.py prints and proves them.)
+// Two 5 x 5 rows at once share four input rows, the 7 x 7 pair's scheme below on a smaller
+// window: kSort4 and kMerge4 do the shared columns, kShared20 narrows a window's 20 shared
+// values to the six that can still be the median (ranks 7 .. 12, on wires kShared20Rank), and
+// kFinal11 adds a row's own five values (wires 6 .. 10) to them. Fewer exchanges per pixel
+// than the network on 25 single values, and fewer values alive at once, which is what the
+// eight registers of a 32-bit build need. (tools/networks/median_networks.py prints and
+// proves them.)
 // clang-format off
-constexpr Exchange kSort5[] = {{0, 1, 3}, {3, 4, 3}, {2, 4, 3}, {2, 3, 3}, {1, 4, 3}, {0, 3, 3}, {0, 2, 3},
-                               {1, 3, 3}, {1, 2, 3}};
-constexpr Exchange kMerge5[] = {{0, 5, 3}, {4, 9, 3}, {4, 5, 3}, {2, 7, 3}, {2, 4, 3}, {7, 5, 3}, {1, 6, 3},
-                                {3, 8, 3}, {3, 6, 3}, {1, 2, 3}, {3, 4, 3}, {6, 7, 3}, {8, 5, 3}};
-constexpr uint8_t kMerge5Rank[10] = {0, 1, 2, 3, 4, 6, 7, 8, 5, 9};
-constexpr int32_t kMedian25SortedOutput = 14;
-constexpr Exchange kMedian25Sorted[] = {
-    {0, 10, 3}, {8, 18, 3}, {8, 10, 3}, {4, 14, 3}, {4, 8, 3}, {14, 10, 3}, {2, 12, 3}, {6, 16, 3},
-    {6, 12, 3}, {2, 4, 3}, {6, 8, 3}, {12, 14, 3}, {16, 10, 3}, {1, 11, 3}, {9, 19, 3}, {9, 11, 3},
-    {5, 15, 3}, {5, 9, 3}, {15, 11, 3}, {3, 13, 3}, {7, 17, 3}, {7, 13, 3}, {3, 5, 3}, {7, 9, 3},
-    {13, 15, 3}, {17, 11, 3}, {1, 2, 3}, {3, 4, 3}, {5, 6, 2}, {7, 8, 3}, {9, 12, 3}, {13, 14, 3},
-    {15, 16, 1}, {17, 10, 2}, {11, 18, 3}, {0, 20, 2}, {10, 20, 1}, {8, 10, 2}, {4, 24, 2}, {14, 24, 1},
-    {14, 10, 1}, {2, 22, 2}, {18, 22, 1}, {12, 18, 1}, {6, 12, 2}, {12, 14, 2}, {1, 21, 2}, {11, 21, 1},
-    {9, 11, 2}, {15, 11, 1}, {3, 23, 2}, {19, 23, 1}, {13, 19, 1}, {7, 13, 2}, {13, 15, 1}, {13, 14, 2}};
+constexpr Exchange kSort4[] = {{0, 1, 3}, {2, 3, 3}, {0, 2, 3}, {1, 3, 3}, {1, 2, 3}};
+constexpr Exchange kMerge4[] = {
+    {0, 4, 3}, {2, 6, 3}, {2, 4, 3}, {1, 5, 3}, {3, 7, 3}, {3, 5, 3}, {1, 2, 3}, {3, 4, 3},
+    {5, 6, 3}};
+constexpr uint8_t kMerge4Rank[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+constexpr Exchange kShared20[] = {
+    {0, 8, 3}, {4, 12, 3}, {4, 8, 3}, {2, 10, 3}, {6, 14, 3}, {6, 10, 3}, {2, 4, 3}, {6, 8, 3},
+    {10, 12, 3}, {1, 9, 3}, {5, 13, 3}, {5, 9, 3}, {3, 11, 3}, {7, 15, 1}, {7, 11, 3}, {3, 5, 3},
+    {7, 9, 3}, {11, 13, 3}, {1, 2, 3}, {3, 4, 3}, {5, 6, 3}, {7, 8, 3}, {9, 10, 3}, {11, 12, 3},
+    {13, 14, 1}, {0, 16, 2}, {8, 16, 3}, {4, 8, 2}, {12, 16, 1}, {2, 18, 2}, {10, 18, 1}, {6, 10, 3},
+    {6, 8, 2}, {10, 12, 3}, {1, 17, 2}, {9, 17, 3}, {5, 9, 2}, {13, 17, 1}, {3, 19, 2}, {11, 19, 1},
+    {7, 11, 3}, {7, 9, 3}, {11, 13, 1}, {7, 8, 3}, {9, 10, 3}, {11, 12, 3}};
+constexpr uint8_t kShared20Rank[6] = {7, 8, 9, 10, 11, 12};
+constexpr Exchange kFinal11[] = {
+    {6, 7, 3}, {9, 10, 3}, {8, 10, 3}, {8, 9, 3}, {7, 10, 3}, {6, 9, 3}, {6, 8, 3}, {7, 9, 3},
+    {7, 8, 3}, {0, 6, 2}, {4, 10, 1}, {4, 6, 2}, {2, 8, 2}, {8, 6, 1}, {1, 7, 2}, {5, 7, 1},
+    {3, 9, 1}, {3, 5, 2}, {5, 8, 1}};
+constexpr int32_t kFinal11Output = 5;
 // clang-format on
 
 // 7 x 7 from sorted columns, with the work shared between neighbouring output pixels: each
@@ -456,18 +462,6 @@ template <int32_t N>
 struct SortedNets;
 
 template <>
-struct SortedNets<5> {
-    static constexpr const Exchange* kSort = kSort5;
-    static constexpr size_t kSortSize = sizeof kSort5;
-    static constexpr const Exchange* kMerge = kMerge5;
-    static constexpr size_t kMergeSize = sizeof kMerge5;
-    static constexpr const uint8_t* kRank = kMerge5Rank;
-    static constexpr const Exchange* kWindow = kMedian25Sorted;
-    static constexpr size_t kWindowSize = sizeof kMedian25Sorted;
-    static constexpr int32_t kOutput = kMedian25SortedOutput;
-};
-
-template <>
 struct SortedNets<7> {
     static constexpr const Exchange* kSort = kSort7;
     static constexpr size_t kSortSize = sizeof kSort7;
@@ -553,37 +547,80 @@ void SortedRow(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out, 
         SortedRowBase<N>(win, w, out, sorted);
 }
 
-// The medians of two vertically neighbouring windows whose columns start at x0: top adds the
-// row above the shared six, bottom the row below.
-template <typename V>
-NYRA_ALWAYS_INLINE void Median49PairVector(uint16_t* const* sorted, uint16_t* const* pairs,
-                                           const uint16_t* top, const uint16_t* bottom, int32_t x0,
-                                           uint16_t* outTop, uint16_t* outBottom)
+// The networks of the two-row medians, by mask size: the N - 1 shared rows' columns sorted
+// (kSort) and merged in pairs (kMerge, kRank), a window's shared values narrowed to the N + 1
+// that can be the median (kShared; rank order on wires kCandidates), and those merged with a
+// row's own N values (kFinal, wires N + 1 ..) as far as its median.
+template <int32_t N>
+struct PairNets;
+
+template <>
+struct PairNets<5> {
+    static constexpr const Exchange* kSort = kSort4;
+    static constexpr size_t kSortSize = sizeof kSort4;
+    static constexpr const Exchange* kMerge = kMerge4;
+    static constexpr size_t kMergeSize = sizeof kMerge4;
+    static constexpr const uint8_t* kRank = kMerge4Rank;
+    static constexpr const Exchange* kShared = kShared20;
+    static constexpr size_t kSharedSize = sizeof kShared20;
+    static constexpr const uint8_t* kCandidates = kShared20Rank;
+    static constexpr const Exchange* kFinal = kFinal11;
+    static constexpr size_t kFinalSize = sizeof kFinal11;
+    static constexpr int32_t kOutput = kFinal11Output;
+};
+
+template <>
+struct PairNets<7> {
+    static constexpr const Exchange* kSort = kSort6;
+    static constexpr size_t kSortSize = sizeof kSort6;
+    static constexpr const Exchange* kMerge = kMerge6;
+    static constexpr size_t kMergeSize = sizeof kMerge6;
+    static constexpr const uint8_t* kRank = kMerge6Rank;
+    static constexpr const Exchange* kShared = kShared42;
+    static constexpr size_t kSharedSize = sizeof kShared42;
+    static constexpr const uint8_t* kCandidates = kShared42Rank;
+    static constexpr const Exchange* kFinal = kFinal15;
+    static constexpr size_t kFinalSize = sizeof kFinal15;
+    static constexpr int32_t kOutput = kFinal15Output;
+};
+
+// One row's median from the shared candidates and the row's own N values at x0.
+template <typename V, int32_t N>
+NYRA_ALWAYS_INLINE void PairRowMedian(const V* shared, const uint16_t* own, int32_t x0, uint16_t* out)
 {
-    V w[42];
-    GatherWindowColumns<V, 6>(sorted, pairs, x0, w);
-    RunNetwork<V, kShared42>(w, std::make_index_sequence<sizeof(kShared42) / sizeof(Exchange)>());
-    V f[15];
-    for (int32_t i = 0; i < 8; i++)
-        f[i] = w[kShared42Rank[i]];
-    for (int32_t j = 0; j < 7; j++)
-        memcpy(&f[8 + j], top + x0 + j, sizeof(V));
-    RunNetwork<V, kFinal15>(f, std::make_index_sequence<sizeof(kFinal15) / sizeof(Exchange)>());
-    memcpy(outTop, &f[kFinal15Output], sizeof(V));
-    for (int32_t i = 0; i < 8; i++)
-        f[i] = w[kShared42Rank[i]];
-    for (int32_t j = 0; j < 7; j++)
-        memcpy(&f[8 + j], bottom + x0 + j, sizeof(V));
-    RunNetwork<V, kFinal15>(f, std::make_index_sequence<sizeof(kFinal15) / sizeof(Exchange)>());
-    memcpy(outBottom, &f[kFinal15Output], sizeof(V));
+    using Nets = PairNets<N>;
+    V f[2 * N + 1];
+    for (int32_t i = 0; i <= N; i++)
+        f[i] = shared[Nets::kCandidates[i]];
+    for (int32_t j = 0; j < N; j++)
+        memcpy(&f[N + 1 + j], own + x0 + j, sizeof(V));
+    RunNetwork<V, Nets::kFinal>(f, std::make_index_sequence<Nets::kFinalSize / sizeof(Exchange)>());
+    memcpy(out, &f[Nets::kOutput], sizeof(V));
 }
 
-// Two 7 x 7 rows from win.rows[0 .. 7] (w at least one vector wide), in strips as
-// SortedRowBody. sorted: 6 rows of sorted columns, then 12 of merged pairs.
-template <typename V>
-NYRA_ALWAYS_INLINE void Median7PairBody(const PaddedWindow& win, int32_t w, uint16_t* outTop,
-                                        uint16_t* outBottom, uint16_t* const* sorted)
+// The medians of two vertically neighbouring windows whose columns start at x0: top adds the
+// row above the shared N - 1, bottom the row below.
+template <typename V, int32_t N>
+NYRA_ALWAYS_INLINE void MedianPairVector(uint16_t* const* sorted, uint16_t* const* pairs, const uint16_t* top,
+                                         const uint16_t* bottom, int32_t x0, uint16_t* outTop,
+                                         uint16_t* outBottom)
 {
+    using Nets = PairNets<N>;
+    V w[N * (N - 1)];
+    GatherWindowColumns<V, N - 1, N>(sorted, pairs, x0, w);
+    RunNetwork<V, Nets::kShared>(w, std::make_index_sequence<Nets::kSharedSize / sizeof(Exchange)>());
+    PairRowMedian<V, N>(w, top, x0, outTop);
+    PairRowMedian<V, N>(w, bottom, x0, outBottom);
+}
+
+// Two N x N rows from win.rows[0 .. N] (w at least one vector wide), in strips as
+// SortedRowBody. sorted: N - 1 rows of sorted columns, then 2 (N - 1) of merged pairs.
+template <typename V, int32_t N>
+NYRA_ALWAYS_INLINE void MedianPairBody(const PaddedWindow& win, int32_t w, uint16_t* outTop,
+                                       uint16_t* outBottom, uint16_t* const* sorted)
+{
+    using Nets = PairNets<N>;
+    constexpr int32_t R = N - 1;
     constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
     for (int32_t s0 = 0; s0 < w; s0 += kStrip7) {
         int32_t len = std::min(kStrip7, w - s0);
@@ -591,46 +628,55 @@ NYRA_ALWAYS_INLINE void Median7PairBody(const PaddedWindow& win, int32_t w, uint
             s0 = w - lanes;
             len = lanes;
         }
-        const uint16_t* rows[6];
-        for (int32_t r = 0; r < 6; r++)
+        const uint16_t* rows[R];
+        for (int32_t r = 0; r < R; r++)
             rows[r] = win.rows[1 + r] + s0;
         const uint16_t* top = win.rows[0] + s0;
-        const uint16_t* bottom = win.rows[7] + s0;
-        SortColumns<V, 6, kSort6, sizeof kSort6>(rows, len + 6, sorted);
-        MergeColumnPairs<V, 6, kMerge6, sizeof kMerge6, kMerge6Rank>(sorted, len + 6, sorted + 6);
+        const uint16_t* bottom = win.rows[N] + s0;
+        SortColumns<V, R, Nets::kSort, Nets::kSortSize>(rows, len + R, sorted);
+        MergeColumnPairs<V, R, Nets::kMerge, Nets::kMergeSize, Nets::kRank>(sorted, len + R, sorted + R);
         int32_t x0 = 0;
         for (; x0 + lanes <= len; x0 += lanes)
-            Median49PairVector<V>(sorted, sorted + 6, top, bottom, x0, outTop + s0 + x0, outBottom + s0 + x0);
+            MedianPairVector<V, N>(sorted, sorted + R, top, bottom, x0, outTop + s0 + x0,
+                                   outBottom + s0 + x0);
         if (x0 < len)
-            Median49PairVector<V>(sorted, sorted + 6, top, bottom, len - lanes, outTop + s0 + (len - lanes),
-                                  outBottom + s0 + (len - lanes));
+            MedianPairVector<V, N>(sorted, sorted + R, top, bottom, len - lanes, outTop + s0 + (len - lanes),
+                                   outBottom + s0 + (len - lanes));
     }
 }
 
-void Median7PairBase(const PaddedWindow& win, int32_t w, uint16_t* outTop, uint16_t* outBottom,
-                     uint16_t* const* sorted)
+template <int32_t N>
+void MedianPairBase(const PaddedWindow& win, int32_t w, uint16_t* outTop, uint16_t* outBottom,
+                    uint16_t* const* sorted)
 {
-    Median7PairBody<Lanes8>(win, w, outTop, outBottom, sorted);
+    MedianPairBody<Lanes8, N>(win, w, outTop, outBottom, sorted);
 }
 
-NYRA_TARGET_AVX2 void Median7PairAvx2(const PaddedWindow& win, int32_t w, uint16_t* outTop,
-                                      uint16_t* outBottom, uint16_t* const* sorted)
+template <int32_t N>
+NYRA_TARGET_AVX2 void MedianPairAvx2(const PaddedWindow& win, int32_t w, uint16_t* outTop,
+                                     uint16_t* outBottom, uint16_t* const* sorted)
 {
-    Median7PairBody<Lanes16>(win, w, outTop, outBottom, sorted);
+    MedianPairBody<Lanes16, N>(win, w, outTop, outBottom, sorted);
 }
 
-NYRA_TARGET_AVX512 void Median7PairAvx512(const PaddedWindow& win, int32_t w, uint16_t* outTop,
-                                          uint16_t* outBottom, uint16_t* const* sorted)
+template <int32_t N>
+NYRA_TARGET_AVX512 void MedianPairAvx512(const PaddedWindow& win, int32_t w, uint16_t* outTop,
+                                         uint16_t* outBottom, uint16_t* const* sorted)
 {
-    Median7PairBody<Lanes32>(win, w, outTop, outBottom, sorted);
+    MedianPairBody<Lanes32, N>(win, w, outTop, outBottom, sorted);
 }
 
-// 32-bit x86 has eight vector registers, x86_64 sixteen (thirty-two with AVX-512).
-#if defined(__x86_64__) || defined(_M_X64)
-constexpr bool kNarrowRegisters = false;
-#else
-constexpr bool kNarrowRegisters = true;
-#endif
+template <int32_t N>
+void MedianPair(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* outTop, uint16_t* outBottom,
+                uint16_t* const* sorted)
+{
+    if (simd == 2)
+        MedianPairAvx512<N>(win, w, outTop, outBottom, sorted);
+    else if (simd == 1)
+        MedianPairAvx2<N>(win, w, outTop, outBottom, sorted);
+    else
+        MedianPairBase<N>(win, w, outTop, outBottom, sorted);
+}
 
 // Pixels per vector of the median paths at a SIMD level.
 int32_t MedianLanes(int32_t simd)
@@ -1164,8 +1210,8 @@ size_t RingBytes(int32_t n, int32_t simd, int32_t width)
     return Align64((size_t)(n + SweepRows(n, simd) - 1) * ((size_t)width + 2 * (n / 2)) * sizeof(uint16_t));
 }
 
-// The ring of padded rows, then the chunk wires (masks 3, 5) or three histograms and a row.
-// Seven rows of sorted padded columns and fourteen of merged pairs for one strip (7 x 7 only).
+// The sorted padded columns and merged pairs of one strip: at most 7 + 14 rows (7 x 7 one row
+// at a time; its pairs take 6 + 12, the 5 x 5 pairs 4 + 8).
 constexpr int32_t kSortedRows = 21;
 constexpr size_t kSortedRowBytes = (((size_t)kStrip7 + 6) * sizeof(uint16_t) + 63) & ~(size_t)63;
 size_t SortedBytes()
@@ -1190,13 +1236,14 @@ int32_t HistogramCount(int32_t n, int32_t simd)
     return std::max(3, 2 * SweepRows(n, simd) - 1);
 }
 
-// The ring of padded rows, then the chunk wires (masks 3, 5) or the histograms and T - 1
-// rows of output, then (7 x 7) the sorted columns or (larger masks) the ring by column.
+// The ring of padded rows, then the chunk wires (masks 3, 5) and (5 x 5) the sorted columns
+// and a row of output, or the histograms and T - 1 rows of output, then (7 x 7) the sorted
+// columns or (larger masks) the ring by column.
 size_t MedianScratchBytes(int32_t n, int32_t simd, int32_t width)
 {
     if (n <= 5)
         return RingBytes(n, simd, width) + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t))
-               + (n == 5 ? SortedBytes() : 0);
+               + (n == 5 ? SortedBytes() + Align64((size_t)width * sizeof(uint16_t)) : 0);
     const size_t outRows =
         (size_t)std::max(1, SweepRows(n, simd) - 1) * Align64((size_t)width * sizeof(uint16_t));
     return RingBytes(n, simd, width) + HistogramCount(n, simd) * kHistogramStride + outRows
@@ -1235,14 +1282,14 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
     for (int32_t r = 0; network7 && r < kSortedRows; r++)
         sorted[r] = reinterpret_cast<uint16_t*>(second + Align64((size_t)w * sizeof(uint16_t)) / 2
                                                 + r * kSortedRowBytes / 2);
-    // 5 x 5 from sorted columns (after the network's wires) where that is the faster form, as
-    // measured: the baseline, and AVX-512 in 32-bit code, whose eight registers hold too few of
-    // the 25-value network's values. AVX2, and AVX-512 with 32 registers, run the network.
-    const bool sorted5 =
-        n == 5 && w >= MedianLanes(job.simd) && (job.simd == 0 || (job.simd == 2 && kNarrowRegisters));
-    for (int32_t r = 0; sorted5 && r < 15; r++)
-        sorted[r] = reinterpret_cast<uint16_t*>(rest + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t))
-                                                + r * kSortedRowBytes);
+    // 5 x 5 two rows at a time from sorted columns wherever a row holds a whole vector; the
+    // sorted columns follow the network's wires, the second row of output them.
+    const bool pair5 = n == 5 && w >= MedianLanes(job.simd);
+    uint8_t* const sorted5 = rest + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t));
+    for (int32_t r = 0; pair5 && r < 12; r++)
+        sorted[r] = reinterpret_cast<uint16_t*>(sorted5 + r * kSortedRowBytes);
+    if (n == 5)
+        second = reinterpret_cast<uint16_t*>(sorted5 + SortedBytes());
     if (UsesColumns(n, job.simd))
         win.columns = second + (sweep - 1) * outStride;
     win.Start(band);
@@ -1268,16 +1315,13 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
             continue;
         }
 #endif
-        if (network7 && y + 1 < band.y1) {
+        if ((network7 || pair5) && y + 1 < band.y1) {
             win.Fill(band, y + 1 + win.h);  // the spare slot
             win.Point(y, n + 1);
-            uint16_t* out = band.OutRow(y);
-            if (job.simd == 2)
-                Median7PairAvx512(win, w, out, second, sorted);
-            else if (job.simd == 1)
-                Median7PairAvx2(win, w, out, second, sorted);
+            if (n == 7)
+                MedianPair<7>(job.simd, win, w, band.OutRow(y), second, sorted);
             else
-                Median7PairBase(win, w, out, second, sorted);
+                MedianPair<5>(job.simd, win, w, band.OutRow(y), second, sorted);
             band.RowDone(y);
             memcpy(band.OutRow(y + 1), second, (size_t)w * sizeof(uint16_t));
             band.RowDone(y + 1);
@@ -1316,9 +1360,7 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
         }
         win.Point(y, n);
         uint16_t* out = band.OutRow(y);
-        if (sorted5) {
-            SortedRow<5>(job.simd, win, w, out, sorted);
-        } else if (n <= 5) {
+        if (n <= 5) {
             NetworkRow(job, win, w, out, wires);
         } else
             HistogramRow(win, w, out, fine);

@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
 """Prints the 5 x 5 median's networks of src/imaging/filter_median.cpp and proves them.
 
-kSort5 sorts one padded column of five values; kMerge5 merges two neighbouring sorted columns
-(rank k lands on wire kMerge5Rank[k]); kMedian25Sorted takes a window as two merged pairs
-(wires 0..9 and 10..19, by rank) and one sorted column (20..24) to its median, on wire
-kMedian25SortedOutput. The merges are Batcher's odd-even merges, padded to powers of two with
-+infinity (whose comparators fall away or only relabel wires), and pruned backwards to the
-comparators the outputs depend on: kind 1 keeps only the minimum, 2 only the maximum, 3 both.
+Two rows at a time, the windows share four rows: kSort4 and kMerge4 (rank k on wire
+kMerge4Rank[k]) do their columns, and kShared20 takes the 20 shared values of a window (two
+merged pairs, wires 0..7 and 8..15, and one sorted column, 16..19) to their ranks 7..12 (rank
+7 + i on wire kShared20Rank[i]), the only ones that can be the median once five more values
+join. kFinal11 sorts a row's own five values (wires 6..10) and merges them with those six
+candidates (wires 0..5) as far as the median, on wire kFinal11Output.
+
+The merges are Batcher's odd-even merges, padded to powers of two with +infinity (whose
+comparators fall away or only relabel wires), and pruned backwards to the comparators the
+outputs depend on: kind 1 keeps only the minimum, 2 only the maximum, 3 both.
 
 A comparator network is right for all inputs when it is right for all inputs of zeros and ones
-(the 0-1 principle); the inputs here are sorted runs, so every sorted 0-1 run is tried.
+(the 0-1 principle); where the inputs are sorted runs, every sorted 0-1 run is tried.
 Usage: median_networks.py (prints the C++ tables; exits non-zero if a check fails)
 """
 import itertools
@@ -75,21 +79,35 @@ def table(name, net):
 sort5 = [(i, j, 3) for i, j in [(0, 1), (3, 4), (2, 4), (2, 3), (1, 4), (0, 3), (0, 2), (1, 3), (1, 2)]]
 assert all(run(sort5, bits) == sorted(bits) for bits in itertools.product([0, 1], repeat=5))
 
-comps, merge5_rank = merge(range(5), range(5, 10))
-merge5 = [(i, j, 3) for i, j in comps]
-for a, b in itertools.product(runs(5), runs(5)):
-    v = run(merge5, a + b)
-    assert [v[w] for w in merge5_rank] == sorted(a + b)
+sort4 = [(0, 1, 3), (2, 3, 3), (0, 2, 3), (1, 3, 3), (1, 2, 3)]
+assert all(run(sort4, bits) == sorted(bits) for bits in itertools.product([0, 1], repeat=4))
 
-pairs, by_rank = merge(range(10), range(10, 20))
-last, by_rank = merge(by_rank, range(20, 25))
-output = by_rank[12]
-median25 = prune(pairs + last, [output])
-for p, q, c in itertools.product(runs(10), runs(10), runs(5)):
-    assert run(median25, p + q + c)[output] == sorted(p + q + c)[12]
+comps, merge4_rank = merge(range(4), range(4, 8))
+merge4 = [(i, j, 3) for i, j in comps]
+for a, b in itertools.product(runs(4), runs(4)):
+    v = run(merge4, a + b)
+    assert [v[w] for w in merge4_rank] == sorted(a + b)
 
-print(table('kSort5', sort5))
-print(table('kMerge5', merge5))
-print('constexpr uint8_t kMerge5Rank[10] = {%s};' % ', '.join(map(str, merge5_rank)))
-print('constexpr int32_t kMedian25SortedOutput = %d;' % output)
-print(table('kMedian25Sorted', median25))
+pairs, by_rank = merge(range(8), range(8, 16))
+last, by_rank = merge(by_rank, range(16, 20))
+shared20_rank = by_rank[7:13]
+shared20 = prune(pairs + last, shared20_rank)
+for p, q, c in itertools.product(runs(8), runs(8), runs(4)):
+    v = run(shared20, p + q + c)
+    assert [v[w] for w in shared20_rank] == sorted(p + q + c)[7:13]
+
+own = [(i + 6, j + 6) for i, j, _ in sort5]
+comps, by_rank = merge(range(6), range(6, 11))
+final11_output = by_rank[5]
+final11 = prune(own + comps, [final11_output])
+for c in runs(6):
+    for bits in itertools.product([0, 1], repeat=5):
+        assert run(final11, c + list(bits))[final11_output] == sorted(c + list(bits))[5]
+
+print(table('kSort4', sort4))
+print(table('kMerge4', merge4))
+print('constexpr uint8_t kMerge4Rank[8] = {%s};' % ', '.join(map(str, merge4_rank)))
+print(table('kShared20', shared20))
+print('constexpr uint8_t kShared20Rank[6] = {%s};' % ', '.join(map(str, shared20_rank)))
+print(table('kFinal11', final11))
+print('constexpr int32_t kFinal11Output = %d;' % final11_output)
