@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Prints the 5 x 5 median's networks of src/imaging/filter_median.cpp and proves them.
+"""Prints the 3 x 3 and 5 x 5 medians' networks of src/imaging/filter_median.cpp and proves them.
 
-Two rows at a time, the windows share four rows: kSort4 and kMerge4 (rank k on wire
-kMerge4Rank[k]) do their columns, and kShared20 takes the 20 shared values of a window (two
-merged pairs, wires 0..7 and 8..15, and one sorted column, 16..19) to their ranks 7..12 (rank
-7 + i on wire kShared20Rank[i]), the only ones that can be the median once five more values
-join. kFinal11 sorts a row's own five values (wires 6..10) and merges them with those six
-candidates (wires 0..5) as far as the median, on wire kFinal11Output.
+Two rows at a time, the windows of an n x n median share n - 1 rows: kSort<n-1> and
+kMerge<n-1> (rank k on wire kMerge<n-1>Rank[k]) do their columns, and kShared<n(n-1)> takes
+the shared values of a window (the merged pairs, then one sorted column) to the n + 1 ranks
+that can still be the median once the row's own n values join (rank i of them on wire
+kShared..Rank[i]). kFinal<2n+1> sorts a row's own values (wires n + 1 ..) and merges them
+with those candidates (wires 0 .. n) as far as the median, on wire kFinal..Output. For 5 x 5:
+kSort4, kMerge4, kShared20 (ranks 7..12 of 20) and kFinal11.
 
 The merges are Batcher's odd-even merges, padded to powers of two with +infinity (whose
 comparators fall away or only relabel wires), and pruned backwards to the comparators the
@@ -76,38 +77,65 @@ def table(name, net):
     return 'constexpr Exchange %s[] = {%s};' % (name, ', '.join('{%d, %d, %d}' % e for e in net))
 
 
-sort5 = [(i, j, 3) for i, j in [(0, 1), (3, 4), (2, 4), (2, 3), (1, 4), (0, 3), (0, 2), (1, 3), (1, 2)]]
-assert all(run(sort5, bits) == sorted(bits) for bits in itertools.product([0, 1], repeat=5))
+def sorts(net, n):
+    return all(run(net, bits) == sorted(bits) for bits in itertools.product([0, 1], repeat=n))
 
-sort4 = [(0, 1, 3), (2, 3, 3), (0, 2, 3), (1, 3, 3), (1, 2, 3)]
-assert all(run(sort4, bits) == sorted(bits) for bits in itertools.product([0, 1], repeat=4))
 
-comps, merge4_rank = merge(range(4), range(4, 8))
-merge4 = [(i, j, 3) for i, j in comps]
-for a, b in itertools.product(runs(4), runs(4)):
-    v = run(merge4, a + b)
-    assert [v[w] for w in merge4_rank] == sorted(a + b)
+# Sorting networks for the columns of the shared rows (n - 1 values) and a row's own n values.
+SORTS = {
+    2: [(0, 1)],
+    3: [(0, 1), (1, 2), (0, 1)],
+    4: [(0, 1), (2, 3), (0, 2), (1, 3), (1, 2)],
+    5: [(0, 1), (3, 4), (2, 4), (2, 3), (1, 4), (0, 3), (0, 2), (1, 3), (1, 2)],
+}
 
-pairs, by_rank = merge(range(8), range(8, 16))
-last, by_rank = merge(by_rank, range(16, 20))
-shared20_rank = by_rank[7:13]
-shared20 = prune(pairs + last, shared20_rank)
-for p, q, c in itertools.product(runs(8), runs(8), runs(4)):
-    v = run(shared20, p + q + c)
-    assert [v[w] for w in shared20_rank] == sorted(p + q + c)[7:13]
 
-own = [(i + 6, j + 6) for i, j, _ in sort5]
-comps, by_rank = merge(range(6), range(6, 11))
-final11_output = by_rank[5]
-final11 = prune(own + comps, [final11_output])
-for c in runs(6):
-    for bits in itertools.product([0, 1], repeat=5):
-        assert run(final11, c + list(bits))[final11_output] == sorted(c + list(bits))[5]
+def pair_networks(n):
+    """The n x n pair's tables: (sort, merge, merge ranks, shared, candidates, final, output)."""
+    r = n - 1  # shared rows
+    k = n * n // 2  # the median's rank in a window
+    sort = [(i, j, 3) for i, j in SORTS[r]]
+    assert sorts(sort, r)
+    comps, merge_rank = merge(range(r), range(r, 2 * r))
+    merged = [(i, j, 3) for i, j in comps]
+    for a, b in itertools.product(runs(r), runs(r)):
+        v = run(merged, a + b)
+        assert [v[w] for w in merge_rank] == sorted(a + b)
 
-print(table('kSort4', sort4))
-print(table('kMerge4', merge4))
-print('constexpr uint8_t kMerge4Rank[8] = {%s};' % ', '.join(map(str, merge4_rank)))
-print(table('kShared20', shared20))
-print('constexpr uint8_t kShared20Rank[6] = {%s};' % ', '.join(map(str, shared20_rank)))
-print(table('kFinal11', final11))
-print('constexpr int32_t kFinal11Output = %d;' % final11_output)
+    # A window's shared values: n // 2 merged pairs (2 r wires each), then one sorted column.
+    comps, by_rank = [], list(range(2 * r))
+    for b in range(1, n // 2):
+        more, by_rank = merge(by_rank, range(2 * r * b, 2 * r * (b + 1)))
+        comps += more
+    width = 2 * r * (n // 2)
+    more, by_rank = merge(by_rank, range(width, width + r))
+    comps += more
+    first = k - n  # the n values a row adds can move the median by n ranks at most
+    candidates = by_rank[first:k + 1]
+    shared = prune(comps, candidates)
+    for parts in itertools.product(*[runs(2 * r)] * (n // 2), runs(r)):
+        values = sum(parts, [])
+        v = run(shared, values)
+        assert [v[w] for w in candidates] == sorted(values)[first:k + 1]
+
+    # A row's own n values (wires n + 1 ..) sorted and merged with the candidates (0 .. n).
+    own = [(i + n + 1, j + n + 1) for i, j in SORTS[n]]
+    comps, by_rank = merge(range(n + 1), range(n + 1, 2 * n + 1))
+    output = by_rank[n]
+    final = prune(own + comps, [output])
+    for c in runs(n + 1):
+        for bits in itertools.product([0, 1], repeat=n):
+            assert run(final, c + list(bits))[output] == sorted(c + list(bits))[n]
+    return sort, merged, merge_rank, shared, candidates, final, output
+
+
+for n in (3, 5):
+    sort, merged, merge_rank, shared, candidates, final, output = pair_networks(n)
+    r = n - 1
+    print(table('kSort%d' % r, sort))
+    print(table('kMerge%d' % r, merged))
+    print('constexpr uint8_t kMerge%dRank[%d] = {%s};' % (r, 2 * r, ', '.join(map(str, merge_rank))))
+    print(table('kShared%d' % (n * r), shared))
+    print('constexpr uint8_t kShared%dRank[%d] = {%s};' % (n * r, n + 1, ', '.join(map(str, candidates))))
+    print(table('kFinal%d' % (2 * n + 1), final))
+    print('constexpr int32_t kFinal%dOutput = %d;' % (2 * n + 1, output))
