@@ -4,16 +4,16 @@
 // Method: the Gaussian Blur kernel is the product of one 1-D Gaussian across and down, so it
 // runs as two passes (filter_separable.cpp). Sharpen weights depend only on a neighbour's
 // distance from the middle; it runs the radial engine (filter_convolve_radial.cpp), which adds
-// equal-weight pixels as integers. Both write back in place through row bands. Smooth is an
-// exact integer box sum.
+// equal-weight pixels as integers. Smooth is an exact integer box sum. All three write back in
+// place through row bands.
 // Failure: without the output block, the weights or the working rows, the image is unchanged.
 #include "imaging/filter_convolve.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 
+#include "imaging/filter_bands.h"
 #include "imaging/filter_convolve_radial.h"
 #include "imaging/filter_separable.h"
 #include "imaging/filter_simd.h"
@@ -23,59 +23,84 @@ NYRA_VECTORIZE_LOOPS
 
 namespace {
 
-// Smooth: exact integer window sums (vertical running column sums, then a horizontal slide).
+// Smooth: exact integer window sums. A band keeps the vertical window sum of every padded
+// column, moved down one row at a time (one row in, one out). A row's window sums are then
+// differences of the running total of those column sums, exact in 32-bit arithmetic modulo
+// 2^32 because every window sum is below 2^32: only that total is serial, the rest vectorises.
 struct BoxJob {
-    const uint16_t* padded;
-    int32_t pw, width, n;
-    uint16_t* dst;
-    std::atomic<bool> failed{false};
+    int32_t n;
 };
 
-void BoxBand(void* context, int32_t y0, int32_t y1)
+size_t BoxScratchBytes(int32_t n, int32_t width)
 {
-    BoxJob* job = static_cast<BoxJob*>(context);
-    const int32_t n = job->n, pw = job->pw, w = job->width;
-    FilterBuffer<uint32_t> cols((size_t)pw);
-    if (!cols) {
-        job->failed.store(true);
-        return;
-    }
-    uint32_t* col = cols.data();
-    memset(col, 0, sizeof(uint32_t) * pw);
-    for (int32_t i = 0; i < n; i++) {
-        const uint16_t* r = job->padded + (size_t)(y0 + i) * pw;
-        for (int32_t x = 0; x < pw; x++)
-            col[x] += r[x];
+    return (2 * ((size_t)width + (size_t)n - 1) + 1) * sizeof(uint32_t);
+}
+
+NYRA_ALWAYS_INLINE void BoxRows(const BoxJob& job, FilterBand& band, uint8_t* scratch)
+{
+    const int32_t n = job.n, h = n / 2, w = band.width, pw = w + 2 * h;
+    uint32_t* col = reinterpret_cast<uint32_t*>(scratch);  // col[h + x]: image column x
+    uint32_t* total = col + pw;                            // total[x]: col[0] + .. + col[x - 1]
+    memset(col, 0, (size_t)pw * sizeof(uint32_t));
+    for (int32_t i = -h; i <= h; i++) {
+        const uint16_t* r = band.Row(band.y0 + i);
+        for (int32_t x = 0; x < w; x++)
+            col[h + x] += r[x];
     }
     const double scale = 1.0 / (double)(n * n);
-    for (int32_t y = y0; y < y1; y++) {
-        uint32_t sum = 0;
-        for (int32_t j = 0; j < n; j++)
-            sum += col[j];
-        uint16_t* out = job->dst + (size_t)y * w;
+    for (int32_t y = band.y0; y < band.y1; y++) {
+        for (int32_t x = 0; x < h; x++) {  // the edge columns repeat the first and last pixel
+            col[x] = col[h];
+            col[h + w + x] = col[h + w - 1];
+        }
+        total[0] = 0;
+        for (int32_t x = 0; x < pw; x++)
+            total[x + 1] = total[x] + col[x];
+        uint16_t* out = band.OutRow(y);
         for (int32_t x = 0; x < w; x++) {
-            out[x] = RoundClamp((double)sum * scale);
-            if (x + 1 < w)
-                sum += col[x + n] - col[x];
+            // The unsigned sum as a double through the signed conversion every vector unit has.
+            const uint32_t sum = total[x + n] - total[x];
+            const double s = (double)(int32_t)(sum ^ 0x80000000u) + 2147483648.0;
+            out[x] = RoundClamp(s * scale);
         }
-        if (y + 1 < y1) {
-            const uint16_t* leave = job->padded + (size_t)y * pw;
-            const uint16_t* enter = job->padded + (size_t)(y + n) * pw;
-            for (int32_t x = 0; x < pw; x++)
-                col[x] += (uint32_t)enter[x] - (uint32_t)leave[x];
+        if (y + 1 < band.y1) {
+            const uint16_t* leave = band.Row(y - h);
+            const uint16_t* enter = band.Row(y + h + 1);
+            for (int32_t x = 0; x < w; x++)
+                col[h + x] += (uint32_t)enter[x] - (uint32_t)leave[x];
         }
+        band.RowDone(y);
     }
 }
 
-// Runs a filter that writes a second block from the image, then copies it back.
-template <typename F>
-void ThroughSecondBlock(uint16_t* pixels, size_t count, F compute)
+void BoxRowsBase(const BoxJob& job, FilterBand& band, uint8_t* scratch)
 {
-    FilterBuffer<uint16_t> out(count);
-    if (!out)
-        return;
-    if (compute(out.data()))
-        memcpy(pixels, out.data(), count * sizeof(uint16_t));
+    BoxRows(job, band, scratch);
+}
+
+#if NYRA_HAVE_AVX2_PATH
+NYRA_TARGET_AVX2 void BoxRowsAvx2(const BoxJob& job, FilterBand& band, uint8_t* scratch)
+{
+    BoxRows(job, band, scratch);
+}
+
+NYRA_TARGET_AVX512 void BoxRowsAvx512(const BoxJob& job, FilterBand& band, uint8_t* scratch)
+{
+    BoxRows(job, band, scratch);
+}
+#endif
+
+void BoxBand(void* context, FilterBand& band, uint8_t* scratch)
+{
+    const BoxJob& job = *static_cast<const BoxJob*>(context);
+#if NYRA_HAVE_AVX2_PATH
+    switch (SimdLevel()) {
+    case 2: BoxRowsAvx512(job, band, scratch); return;
+    case 1: BoxRowsAvx2(job, band, scratch); return;
+    default: break;
+    }
+#endif
+    BoxRowsBase(job, band, scratch);
 }
 
 }  // namespace
@@ -193,24 +218,11 @@ void SharpenFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask
 
 void SmoothFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)
 {
-    size_t count = PixelCount(width, height);
     int32_t n = NormaliseMask(mask);
-    if (!pixels || count == 0 || n == 0)
+    if (!pixels || PixelCount(width, height) == 0 || n == 0)
         return;
-    ThroughSecondBlock(pixels, count, [&](uint16_t* out) {
-        uint16_t* p = MakePaddedCopy(pixels, width, height, n / 2);
-        if (!p)
-            return false;
-        BoxJob job;
-        job.padded = p;
-        job.pw = width + 2 * (n / 2);
-        job.width = width;
-        job.n = n;
-        job.dst = out;
-        ForEachRowBand(height, 32, BoxBand, &job);
-        free(p);
-        return !job.failed.load();
-    });
+    BoxJob job{n};
+    RunFilterBands(pixels, pixels, width, height, n / 2, 32, BoxScratchBytes(n, width), BoxBand, &job);
 }
 
 void GaussianEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t mask, int32_t level)

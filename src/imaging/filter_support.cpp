@@ -77,30 +77,6 @@ size_t PixelCount(int32_t width, int32_t height)
     return (size_t)width * (size_t)height;
 }
 
-uint16_t* MakePaddedCopy(const uint16_t* src, int32_t width, int32_t height, int32_t pad)
-{
-    size_t pw = (size_t)width + 2 * (size_t)pad;
-    size_t ph = (size_t)height + 2 * (size_t)pad;
-    if (width <= 0 || height <= 0 || pad < 0 || pw > SIZE_MAX / ph / sizeof(uint16_t))
-        return nullptr;
-    uint16_t* out = static_cast<uint16_t*>(FilterAlloc(pw * ph * sizeof(uint16_t)));
-    if (!out)
-        return nullptr;
-    for (int32_t y = 0; y < height; y++) {
-        const uint16_t* s = src + (size_t)y * width;
-        uint16_t* d = out + (size_t)(y + pad) * pw;
-        std::fill(d, d + pad, s[0]);
-        memcpy(d + pad, s, (size_t)width * sizeof(uint16_t));
-        std::fill(d + pad + width, d + pw, s[width - 1]);
-    }
-    for (int32_t y = 0; y < pad; y++) {
-        memcpy(out + (size_t)y * pw, out + (size_t)pad * pw, pw * sizeof(uint16_t));
-        memcpy(out + (size_t)(pad + height + y) * pw, out + (size_t)(pad + height - 1) * pw,
-               pw * sizeof(uint16_t));
-    }
-    return out;
-}
-
 void ForEachTask(int32_t count, RowBandFn body, void* context)
 {
     count = std::min(count, kMaxThreads);
@@ -130,34 +106,6 @@ void ForEachTask(int32_t count, RowBandFn body, void* context)
         else
             body(context, b, b + 1);
     }
-}
-
-namespace {
-
-struct RowSplit {
-    RowBandFn body;
-    void* context;
-    int32_t rows, bands;
-};
-
-void RunRowSplit(void* context, int32_t index, int32_t)
-{
-    const RowSplit* split = static_cast<const RowSplit*>(context);
-    int32_t begin = (int32_t)((int64_t)split->rows * index / split->bands);
-    int32_t end = (int32_t)((int64_t)split->rows * (index + 1) / split->bands);
-    split->body(split->context, begin, end);
-}
-
-}  // namespace
-
-void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, RowBandFn body, void* context)
-{
-    if (rows <= 0)
-        return;
-    int32_t bands = FilterThreadCount();
-    bands = std::min(bands, std::max(1, rows / std::max(1, minRowsPerBand)));
-    RowSplit split{body, context, rows, bands};
-    ForEachTask(bands, RunRowSplit, &split);
 }
 
 namespace {

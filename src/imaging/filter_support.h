@@ -66,28 +66,11 @@ int32_t NormaliseMask(int32_t mask);
 // Pixel count of a W x H image, 0 when a side is not positive.
 size_t PixelCount(int32_t width, int32_t height);
 
-// Copy of src (W x H) with a border of `pad` pixels on every side that repeats the nearest
-// edge pixel, so windows need no coordinate clamping. Rows are W + 2 pad long.
-// Returns null (nothing allocated) on failure; free() the result.
-uint16_t* MakePaddedCopy(const uint16_t* src, int32_t width, int32_t height, int32_t pad);
-
-// Runs body(begin, end) over row bands covering 0..rows - 1, on up to FilterThreadCount()
-// threads (the calling thread takes one band). Bands never overlap; body must not throw.
-// Falls back to one band on the calling thread when threads cannot be started.
-typedef void (*RowBandFn)(void* context, int32_t begin, int32_t end);
-void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, RowBandFn body, void* context);
-
 // Runs body(context, i, i + 1) for i = 0..count - 1, each on its own thread (task 0 on the
-// calling thread); a task whose thread cannot be started runs on the calling thread.
+// calling thread); a task whose thread cannot be started runs on the calling thread. body
+// must not throw.
+typedef void (*RowBandFn)(void* context, int32_t begin, int32_t end);
 void ForEachTask(int32_t count, RowBandFn body, void* context);
-
-// Lambda form of ForEachRowBand.
-template <typename F>
-void ForEachRowBand(int32_t rows, int32_t minRowsPerBand, F& body)
-{
-    ForEachRowBand(
-        rows, minRowsPerBand, [](void* c, int32_t b, int32_t e) { (*static_cast<F*>(c))(b, e); }, &body);
-}
 
 // Threads the neighbourhood filters may use: 0 (the default) means one per processor.
 // Results never depend on it.

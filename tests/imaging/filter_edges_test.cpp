@@ -272,6 +272,10 @@ TEST(Neighbourhood, SmoothingKeepsLevelsAndEdges)
     GaussianBlur(g.data(), 30, 20, 15);
     EXPECT_EQ(s, flat);
     EXPECT_EQ(g, flat);
+    // The largest mask (255) on white: window sums just below 2^32.
+    Pixels white(300 * 3, 65535), w = white;
+    SmoothFilter(w.data(), 300, 3, 255);
+    EXPECT_EQ(w, white);
 
     // A vertical step: the blur is symmetric about it, so the edge does not move.
     Pixels step(40 * 10);
