@@ -578,52 +578,35 @@ void SortedRow(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out, 
 // (kSort) and merged in pairs (kMerge, kRank), a window's shared values narrowed to the N + 1
 // that can be the median (kShared; rank order on wires kCandidates), and those merged with a
 // row's own N values (kFinal, wires N + 1 ..) as far as its median.
+template <const Exchange* Sort, size_t SortSize, const Exchange* Merge, size_t MergeSize, const uint8_t* Rank,
+          const Exchange* Shared, size_t SharedSize, const uint8_t* Candidates, const Exchange* Final,
+          size_t FinalSize, int32_t Output>
+struct PairTables {
+    static constexpr const Exchange* kSort = Sort;
+    static constexpr size_t kSortSize = SortSize;
+    static constexpr const Exchange* kMerge = Merge;
+    static constexpr size_t kMergeSize = MergeSize;
+    static constexpr const uint8_t* kRank = Rank;
+    static constexpr const Exchange* kShared = Shared;
+    static constexpr size_t kSharedSize = SharedSize;
+    static constexpr const uint8_t* kCandidates = Candidates;
+    static constexpr const Exchange* kFinal = Final;
+    static constexpr size_t kFinalSize = FinalSize;
+    static constexpr int32_t kOutput = Output;
+};
+
 template <int32_t N>
 struct PairNets;
-
 template <>
-struct PairNets<3> {
-    static constexpr const Exchange* kSort = kSort2;
-    static constexpr size_t kSortSize = sizeof kSort2;
-    static constexpr const Exchange* kMerge = kMerge2;
-    static constexpr size_t kMergeSize = sizeof kMerge2;
-    static constexpr const uint8_t* kRank = kMerge2Rank;
-    static constexpr const Exchange* kShared = kShared6;
-    static constexpr size_t kSharedSize = sizeof kShared6;
-    static constexpr const uint8_t* kCandidates = kShared6Rank;
-    static constexpr const Exchange* kFinal = kFinal7;
-    static constexpr size_t kFinalSize = sizeof kFinal7;
-    static constexpr int32_t kOutput = kFinal7Output;
+struct PairNets<3> : PairTables<kSort2, sizeof kSort2, kMerge2, sizeof kMerge2, kMerge2Rank, kShared6,
+                                sizeof kShared6, kShared6Rank, kFinal7, sizeof kFinal7, kFinal7Output> {};
+template <>
+struct PairNets<5> : PairTables<kSort4, sizeof kSort4, kMerge4, sizeof kMerge4, kMerge4Rank, kShared20,
+                                sizeof kShared20, kShared20Rank, kFinal11, sizeof kFinal11, kFinal11Output> {
 };
-
 template <>
-struct PairNets<5> {
-    static constexpr const Exchange* kSort = kSort4;
-    static constexpr size_t kSortSize = sizeof kSort4;
-    static constexpr const Exchange* kMerge = kMerge4;
-    static constexpr size_t kMergeSize = sizeof kMerge4;
-    static constexpr const uint8_t* kRank = kMerge4Rank;
-    static constexpr const Exchange* kShared = kShared20;
-    static constexpr size_t kSharedSize = sizeof kShared20;
-    static constexpr const uint8_t* kCandidates = kShared20Rank;
-    static constexpr const Exchange* kFinal = kFinal11;
-    static constexpr size_t kFinalSize = sizeof kFinal11;
-    static constexpr int32_t kOutput = kFinal11Output;
-};
-
-template <>
-struct PairNets<7> {
-    static constexpr const Exchange* kSort = kSort6;
-    static constexpr size_t kSortSize = sizeof kSort6;
-    static constexpr const Exchange* kMerge = kMerge6;
-    static constexpr size_t kMergeSize = sizeof kMerge6;
-    static constexpr const uint8_t* kRank = kMerge6Rank;
-    static constexpr const Exchange* kShared = kShared42;
-    static constexpr size_t kSharedSize = sizeof kShared42;
-    static constexpr const uint8_t* kCandidates = kShared42Rank;
-    static constexpr const Exchange* kFinal = kFinal15;
-    static constexpr size_t kFinalSize = sizeof kFinal15;
-    static constexpr int32_t kOutput = kFinal15Output;
+struct PairNets<7> : PairTables<kSort6, sizeof kSort6, kMerge6, sizeof kMerge6, kMerge6Rank, kShared42,
+                                sizeof kShared42, kShared42Rank, kFinal15, sizeof kFinal15, kFinal15Output> {
 };
 
 // One row's median from the shared candidates and the row's own N values at x0.
