@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "imaging/filter_bands.h"
@@ -373,6 +374,34 @@ NYRA_ALWAYS_INLINE void RunNetwork(V* w, std::index_sequence<K...>)
     (Step<V>(w, Net[K]), ...);
 }
 
+typedef uint16_t Lanes16 __attribute__((vector_size(32)));
+typedef uint16_t Lanes32 __attribute__((vector_size(64)));
+// The baseline (SSE2) has minimum and maximum instructions for signed 16-bit lanes only; the
+// unsigned ones cost five instructions each there. So its networks run on signed lanes: a
+// pixel loaded from the image has its top bit flipped, which maps the unsigned order onto the
+// signed one, and flipped back when a median is stored. Sorted columns stay flipped between.
+typedef int16_t Lanes8 __attribute__((vector_size(16)));
+
+template <typename V>
+constexpr bool kFlipped = std::is_same<V, Lanes8>::value;
+
+template <typename V>
+NYRA_ALWAYS_INLINE void LoadPixels(V& v, const uint16_t* p)
+{
+    memcpy(&v, p, sizeof(V));
+    if constexpr (kFlipped<V>)
+        v ^= (int16_t)INT16_MIN;
+}
+
+template <typename V>
+NYRA_ALWAYS_INLINE void StorePixels(uint16_t* p, const V& v)
+{
+    V out = v;
+    if constexpr (kFlipped<V>)
+        out ^= (int16_t)INT16_MIN;
+    memcpy(p, &out, sizeof(V));
+}
+
 // Medians of the n x n windows of output pixels x0 .. x0 + lanes - 1 of one row.
 template <typename V, int32_t N>
 NYRA_ALWAYS_INLINE void MedianVector(const uint16_t* const* rows, int32_t x0, uint16_t* out)
@@ -382,14 +411,14 @@ NYRA_ALWAYS_INLINE void MedianVector(const uint16_t* const* rows, int32_t x0, ui
     for (int32_t i = 0; i < N; i++) {
         UNROLL_WIRES
         for (int32_t j = 0; j < N; j++)
-            memcpy(&w[i * N + j], rows[i] + x0 + j, sizeof(V));
+            LoadPixels(w[i * N + j], rows[i] + x0 + j);
     }
     if (N == 3) {
         RunNetwork<V, kMedian9>(w, std::make_index_sequence<sizeof(kMedian9) / sizeof(Exchange)>());
-        memcpy(out, &w[kMedian9Output], sizeof(V));
+        StorePixels(out, w[kMedian9Output]);
     } else {
         RunNetwork<V, kMedian25>(w, std::make_index_sequence<sizeof(kMedian25) / sizeof(Exchange)>());
-        memcpy(out, &w[kMedian25Output], sizeof(V));
+        StorePixels(out, w[kMedian25Output]);
     }
 }
 
@@ -408,10 +437,6 @@ NYRA_ALWAYS_INLINE bool VectorRowBody(const PaddedWindow& win, int32_t w, uint16
         MedianVector<V, N>(win.rows, w - lanes, out + (w - lanes));
     return true;
 }
-
-typedef uint16_t Lanes8 __attribute__((vector_size(16)));
-typedef uint16_t Lanes16 __attribute__((vector_size(32)));
-typedef uint16_t Lanes32 __attribute__((vector_size(64)));
 
 bool VectorRowBase(const PaddedWindow& win, int32_t w, uint16_t* out)
 {
@@ -439,7 +464,7 @@ NYRA_ALWAYS_INLINE void SortColumns(const uint16_t* const* rows, int32_t pw, uin
         V v[R];
         UNROLL_WIRES
         for (int32_t r = 0; r < R; r++)
-            memcpy(&v[r], rows[r] + x, sizeof(V));
+            LoadPixels(v[r], rows[r] + x);
         RunNetwork<V, Sort>(v, std::make_index_sequence<SortSize / sizeof(Exchange)>());
         UNROLL_WIRES
         for (int32_t r = 0; r < R; r++)
@@ -510,7 +535,7 @@ NYRA_ALWAYS_INLINE void SortedWindowMedian(uint16_t* const* sorted, uint16_t* co
     V w[N * N];
     GatherWindowColumns<V, N, N>(sorted, pairs, x0, w);
     RunNetwork<V, Nets::kWindow>(w, std::make_index_sequence<Nets::kWindowSize / sizeof(Exchange)>());
-    memcpy(out, &w[Nets::kOutput], sizeof(V));
+    StorePixels(out, w[Nets::kOutput]);
 }
 
 // One N x N row (w at least one vector wide), in strips of output columns whose sorted and
@@ -620,9 +645,9 @@ NYRA_ALWAYS_INLINE void PairRowMedian(const V* shared, const uint16_t* own, int3
         f[i] = shared[Nets::kCandidates[i]];
     UNROLL_WIRES
     for (int32_t j = 0; j < N; j++)
-        memcpy(&f[N + 1 + j], own + x0 + j, sizeof(V));
+        LoadPixels(f[N + 1 + j], own + x0 + j);
     RunNetwork<V, Nets::kFinal>(f, std::make_index_sequence<Nets::kFinalSize / sizeof(Exchange)>());
-    memcpy(out, &f[Nets::kOutput], sizeof(V));
+    StorePixels(out, f[Nets::kOutput]);
 }
 
 // The medians of two vertically neighbouring windows whose columns start at x0: top adds the
