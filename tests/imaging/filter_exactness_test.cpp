@@ -282,8 +282,11 @@ TEST(FilterExactness, ToneFiltersMatchBitForBit)
         cases.push_back({"adaptive", [a](uint16_t* p, size_t n) { AdaptiveNormalize(p, n, a, 50 - a / 2); },
                          [a](ref::Image& im) { ref::Adaptive(im, a, 50 - a / 2); }});
 
+    ref::Image ramp = testimg::Flat(256, 256, 0);  // every value once: every entry of a curve
+    for (size_t i = 0; i < ramp.px.size(); i++)
+        ramp.px[i] = (uint16_t)i;
     const ref::Image inputs[] = {testimg::Random(97, 61, 3), testimg::Frame(160, 120, 4),
-                                 testimg::Flat(5, 5, 1000), testimg::Flat(1, 1, 65535)};
+                                 testimg::Flat(5, 5, 1000), testimg::Flat(1, 1, 65535), ramp};
     for (const Case& c : cases) {
         for (const ref::Image& input : inputs) {
             ref::Image expected = input, got = input;
