@@ -117,6 +117,7 @@ struct PaddedWindow {
     // the window of output row y + t (Point).
     uint16_t* columns = nullptr;
     uint32_t windowLanes[kMaxSweepRows] = {};
+    uint64_t windowBytes[kMaxSweepRows] = {};  // the same lanes, two bits each (AVX2 masks)
 
     int32_t Slot(int32_t r) const { return (r - base) % slots; }
     void Fill(const FilterBand& band, int32_t r)
@@ -148,8 +149,11 @@ struct PaddedWindow {
             rows[i] = ring + (size_t)Slot(y - h + i) * pw;
         for (int32_t t = 0; t < kMaxSweepRows; t++) {
             windowLanes[t] = 0;
-            for (int32_t i = 0; columns && i < n && t + n <= slots; i++)
+            windowBytes[t] = 0;
+            for (int32_t i = 0; columns && i < n && t + n <= slots; i++) {
                 windowLanes[t] |= 1u << Slot(y - h + t + i);
+                windowBytes[t] |= 3ull << 2 * Slot(y - h + t + i);
+            }
         }
     }
 };
@@ -897,6 +901,16 @@ void HistogramRow(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* f
 // last median (histograms a + b) are added up in one register, and the new median is read off
 // their running sums without a walk; false (the walk runs instead) when it lies further away.
 #if NYRA_HAVE_AVX2_PATH
+// upTo[j] = counts of lanes 0 .. j, for 16 lanes.
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX2 __m256i RunningSums16(__m256i counts)
+{
+    __m256i upTo = _mm256_add_epi16(counts, _mm256_slli_si256(counts, 2));
+    upTo = _mm256_add_epi16(upTo, _mm256_slli_si256(upTo, 4));
+    upTo = _mm256_add_epi16(upTo, _mm256_slli_si256(upTo, 8));
+    const __m256i total = _mm256_shuffle_epi8(upTo, _mm256_set1_epi16(0x0f0e));
+    return _mm256_add_epi16(upTo, _mm256_permute2x128_si256(total, total, 0x08));
+}
+
 // Not always_inline: the pair template has no target of its own; the AVX-512 pair function
 // flattens it in.
 inline NYRA_TARGET_AVX512 bool NearMedian(const uint16_t* a, const uint16_t* b, int32_t k, int32_t& med,
@@ -946,18 +960,75 @@ inline NYRA_TARGET_AVX512 void CountCrossings(const PaddedWindow& win, int32_t x
     lessB += __builtin_popcount(_mm512_mask_cmplt_epu16_mask(inB, come, b))
              - __builtin_popcount(_mm512_mask_cmplt_epu16_mask(inB, gone, b));
 }
+
+// The same with AVX2: 16 counts around the median, and lane masks as two bits per lane.
+inline NYRA_TARGET_AVX2 bool NearMedianAvx2(const uint16_t* a, const uint16_t* b, int32_t k, int32_t& med,
+                                            int32_t& less)
+{
+    if (med < 8 || med > 65536 - 8)
+        return false;
+    const __m256i counts =
+        _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + med - 8)),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + med - 8)));
+    const __m256i upTo = RunningSums16(counts);
+    const __m256i before = _mm256_sub_epi16(upTo, counts);
+    alignas(32) uint16_t sums[32];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums), upTo);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums + 16), before);
+    const int32_t lessLow = less - sums[7];  // window values below med - 8
+    if (lessLow > k || lessLow + sums[15] <= k)
+        return false;
+    // The lanes whose before[j] is at most k - lessLow: a prefix, as before only grows.
+    const __m256i limit = _mm256_set1_epi16((short)(k - lessLow));
+    const uint32_t atMost =
+        (uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_max_epu16(before, limit), limit));
+    const int32_t j = __builtin_popcount(atMost) / 2 - 1;
+    med = med - 8 + j;
+    less = lessLow + sums[16 + j];
+    return true;
+}
+
+// The values of a 32-lane column below m among the selected lanes (two mask bits per lane):
+// the top bits flipped, a signed comparison orders them as unsigned values.
+inline NYRA_TARGET_AVX2 int32_t BelowInColumn(const uint16_t* column, int32_t m, uint64_t lanes)
+{
+    const __m256i flip = _mm256_set1_epi16((short)0x8000);
+    const __m256i limit = _mm256_set1_epi16((short)(uint16_t)(m ^ 0x8000));
+    const __m256i lo = _mm256_xor_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(column)), flip);
+    const __m256i hi =
+        _mm256_xor_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(column + 16)), flip);
+    const uint64_t below = (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpgt_epi16(limit, lo))
+                           | (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpgt_epi16(limit, hi)) << 32;
+    return __builtin_popcountll(below & lanes) / 2;
+}
+
+inline NYRA_TARGET_AVX2 void CountCrossingsAvx2(const PaddedWindow& win, int32_t x, int32_t medA,
+                                                int32_t medB, int32_t& lessA, int32_t& lessB)
+{
+    const uint16_t* gone = win.columns + (size_t)(x - 1) * kColumnLanes;
+    const uint16_t* come = win.columns + (size_t)(x + win.n - 1) * kColumnLanes;
+    lessA += BelowInColumn(come, medA, win.windowBytes[0]) - BelowInColumn(gone, medA, win.windowBytes[0]);
+    lessB += BelowInColumn(come, medB, win.windowBytes[1]) - BelowInColumn(gone, medB, win.windowBytes[1]);
+}
 #else
+// The pair body asks only on the AVX2 and AVX-512 paths, which this build has not.
 inline bool NearMedian(const uint16_t*, const uint16_t*, int32_t, int32_t&, int32_t&)
 {
-    return false;  // the pair body asks only on the AVX-512 path, which this build has not
+    return false;
+}
+inline bool NearMedianAvx2(const uint16_t*, const uint16_t*, int32_t, int32_t&, int32_t&)
+{
+    return false;
 }
 inline void CountCrossings(const PaddedWindow&, int32_t, int32_t, int32_t, int32_t&, int32_t&) {}
+inline void CountCrossingsAvx2(const PaddedWindow&, int32_t, int32_t, int32_t, int32_t&, int32_t&) {}
 #endif
 
 // Two output rows y and y + 1 (win.rows[0 .. n]): their windows share n - 1 input rows, kept
 // in one histogram, so a column step costs n + 1 counter pairs for two pixels instead of 2n.
-// The rows only one window holds have small histograms of their own.
-template <bool kNear, bool kColumns>
+// The rows only one window holds have small histograms of their own. kWide: the AVX-512
+// forms of the vector steps, else the AVX2 ones.
+template <bool kNear, bool kColumns, bool kWide>
 NYRA_ALWAYS_INLINE void HistogramRowPairBody(const PaddedWindow& win, int32_t w, uint16_t* outA,
                                              uint16_t* outB, uint16_t* shared, uint16_t* top,
                                              uint16_t* bottom)
@@ -975,7 +1046,10 @@ NYRA_ALWAYS_INLINE void HistogramRowPairBody(const PaddedWindow& win, int32_t w,
                 SlideCounts(win.rows[i] + x, n, shared);
             SlideCounts(win.rows[0] + x, n, top);
             SlideCounts(win.rows[n] + x, n, bottom);
-            CountCrossings(win, x, medA, medB, lessA, lessB);
+            if constexpr (kWide)
+                CountCrossings(win, x, medA, medB, lessA, lessB);
+            else
+                CountCrossingsAvx2(win, x, medA, medB, lessA, lessB);
         } else if (x > 0) {
             int32_t leftA = 0, enteredA = 0, leftB = 0, enteredB = 0, unused = 0;
             for (int32_t i = 1; i < n; i++)
@@ -986,9 +1060,12 @@ NYRA_ALWAYS_INLINE void HistogramRowPairBody(const PaddedWindow& win, int32_t w,
             lessB += enteredB - leftB;
         }
         bool nearA = false, nearB = false;
-        if constexpr (kNear) {
+        if constexpr (kNear && kWide) {
             nearA = NearMedian(shared, top, k, medA, lessA);
             nearB = NearMedian(shared, bottom, k, medB, lessB);
+        } else if constexpr (kNear) {
+            nearA = NearMedianAvx2(shared, top, k, medA, lessA);
+            nearB = NearMedianAvx2(shared, bottom, k, medB, lessB);
         }
         if (!nearA) {
             medA = WalkToMedian(
@@ -1011,7 +1088,7 @@ NYRA_ALWAYS_INLINE void HistogramRowPairBody(const PaddedWindow& win, int32_t w,
 void HistogramRowPair(const PaddedWindow& win, int32_t w, uint16_t* outA, uint16_t* outB, uint16_t* shared,
                       uint16_t* top, uint16_t* bottom)
 {
-    HistogramRowPairBody<false, false>(win, w, outA, outB, shared, top, bottom);
+    HistogramRowPairBody<false, false, false>(win, w, outA, outB, shared, top, bottom);
 }
 
 #if NYRA_HAVE_AVX2_PATH
@@ -1021,9 +1098,20 @@ __attribute__((flatten)) NYRA_TARGET_AVX512 void HistogramRowPairAvx512(const Pa
                                                                         uint16_t* bottom)
 {
     if (win.columns)
-        HistogramRowPairBody<true, true>(win, w, outA, outB, shared, top, bottom);
+        HistogramRowPairBody<true, true, true>(win, w, outA, outB, shared, top, bottom);
     else
-        HistogramRowPairBody<true, false>(win, w, outA, outB, shared, top, bottom);
+        HistogramRowPairBody<true, false, true>(win, w, outA, outB, shared, top, bottom);
+}
+
+__attribute__((flatten)) NYRA_TARGET_AVX2 void HistogramRowPairAvx2(const PaddedWindow& win, int32_t w,
+                                                                    uint16_t* outA, uint16_t* outB,
+                                                                    uint16_t* shared, uint16_t* top,
+                                                                    uint16_t* bottom)
+{
+    if (win.columns)
+        HistogramRowPairBody<true, true, false>(win, w, outA, outB, shared, top, bottom);
+    else
+        HistogramRowPairBody<true, false, false>(win, w, outA, outB, shared, top, bottom);
 }
 #endif
 
@@ -1104,16 +1192,6 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m256i WindowCounts16(const uint16_t* his
         sum = _mm256_add_epi16(
             sum, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hist + WindowHistogram<Row>(i) + v)));
     return sum;
-}
-
-// upTo[j] = counts of lanes 0 .. j, for 16 lanes.
-NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m256i RunningSums16(__m256i counts)
-{
-    __m256i upTo = _mm256_add_epi16(counts, _mm256_slli_si256(counts, 2));
-    upTo = _mm256_add_epi16(upTo, _mm256_slli_si256(upTo, 4));
-    upTo = _mm256_add_epi16(upTo, _mm256_slli_si256(upTo, 8));
-    const __m256i total = _mm256_shuffle_epi8(upTo, _mm256_set1_epi16(0x0f0e));
-    return _mm256_add_epi16(upTo, _mm256_permute2x128_si256(total, total, 0x08));
 }
 
 // The window's element k, given med and less = the number of window values below med. The
@@ -1275,7 +1353,7 @@ size_t SortedBytes()
 // The ring by column, for the masks whose ring fits one vector per column (n + 1 slots).
 bool UsesColumns(int32_t n, int32_t simd)
 {
-    return n > 7 && n + 1 <= kColumnLanes && simd == 2;
+    return n > 7 && n + 1 <= kColumnLanes && simd >= 1;
 }
 
 size_t ColumnBytes(int32_t n, int32_t width)
@@ -1401,6 +1479,8 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
 #if NYRA_HAVE_AVX2_PATH
             if (job.simd == 2)
                 HistogramRowPairAvx512(win, w, band.OutRow(y), second, fine, top, bottom);
+            else if (job.simd == 1)
+                HistogramRowPairAvx2(win, w, band.OutRow(y), second, fine, top, bottom);
             else
 #endif
                 HistogramRowPair(win, w, band.OutRow(y), second, fine, top, bottom);
