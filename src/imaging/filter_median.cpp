@@ -544,9 +544,9 @@ NYRA_ALWAYS_INLINE void SortedWindowMedian(uint16_t* const* sorted, uint16_t* co
 }
 
 // One N x N row (w at least one vector wide), in strips of output columns whose sorted and
-// merged columns stay in the first-level cache. sorted: N rows, then 2 N rows of pairs, each
-// kStrip7 + 6 long.
-constexpr int32_t kStrip7 = 256;
+// merged columns stay in the first-level cache (the pairs of rows below use the same strips).
+// sorted: N rows, then 2 N rows of pairs, each kStrip + N - 1 long.
+constexpr int32_t kStrip = 256;
 
 template <typename V, int32_t N>
 NYRA_ALWAYS_INLINE void SortedRowBody(const PaddedWindow& win, int32_t w, uint16_t* out,
@@ -554,8 +554,8 @@ NYRA_ALWAYS_INLINE void SortedRowBody(const PaddedWindow& win, int32_t w, uint16
 {
     using Nets = SortedNets<N>;
     constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
-    for (int32_t s0 = 0; s0 < w; s0 += kStrip7) {
-        int32_t len = std::min(kStrip7, w - s0);
+    for (int32_t s0 = 0; s0 < w; s0 += kStrip) {
+        int32_t len = std::min(kStrip, w - s0);
         if (len < lanes) {  // a short last strip overlaps the one before it
             s0 = w - lanes;
             len = lanes;
@@ -679,8 +679,8 @@ NYRA_ALWAYS_INLINE void MedianPairBody(const PaddedWindow& win, int32_t w, uint1
     using Nets = PairNets<N>;
     constexpr int32_t R = N - 1;
     constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
-    for (int32_t s0 = 0; s0 < w; s0 += kStrip7) {
-        int32_t len = std::min(kStrip7, w - s0);
+    for (int32_t s0 = 0; s0 < w; s0 += kStrip) {
+        int32_t len = std::min(kStrip, w - s0);
         if (len < lanes) {
             s0 = w - lanes;
             len = lanes;
@@ -1344,7 +1344,7 @@ size_t RingBytes(int32_t n, int32_t simd, int32_t width)
 // The sorted padded columns and merged pairs of one strip: at most 7 + 14 rows (7 x 7 one row
 // at a time; its pairs take 6 + 12, the 5 x 5 pairs 4 + 8).
 constexpr int32_t kSortedRows = 21;
-constexpr size_t kSortedRowBytes = (((size_t)kStrip7 + 6) * sizeof(uint16_t) + 63) & ~(size_t)63;
+constexpr size_t kSortedRowBytes = (((size_t)kStrip + 6) * sizeof(uint16_t) + 63) & ~(size_t)63;
 size_t SortedBytes()
 {
     return kSortedRows * kSortedRowBytes;

@@ -52,6 +52,20 @@ constexpr int32_t kSmoothSlots = 4;
 // read from the second-level cache once for all of them instead of once per output row.
 constexpr int32_t kDownRows = 8;
 
+// Vectors per block: 32-bit x86 has eight vector registers, so two sums and their operands;
+// x86_64 has sixteen or more. AVX-512 in 32-bit code keeps four sums all the same (Gaussian
+// Blur 11.0 -> 9.7 ms there; with SSE2 or AVX2 four were slower), except in Laplace's
+// two-row vertical pass, whose two sums per vector fit the eight registers only with two
+// vectors (Laplace 21 there: 19.8 -> 18.5 ms).
+#if defined(__x86_64__) || defined(_M_X64)
+constexpr int kVectors = 4;
+constexpr int kPairVectors512 = 4;
+#else
+constexpr int kVectors = 2;
+constexpr int kPairVectors512 = 2;
+#endif
+constexpr int kVectors512 = 4;
+
 struct Layout {
     size_t line, across, down, smooth, total;
 };
@@ -333,14 +347,7 @@ NYRA_ALWAYS_INLINE void DownRows(const SeparableJob& j, const double* const* row
 }
 
 // Two neighbouring rows of Laplace's smoothing in the defined order: out0 from rows[0 .. n - 1],
-// out1 from rows[1 .. n]; each row is loaded once for both sums. With AVX-512 in 32-bit code
-// two vectors per block keep both sums in the eight registers (Laplace 21 there: 19.8 ->
-// 18.5 ms); the other paths take the block width of the rest of the filter.
-#if defined(__x86_64__) || defined(_M_X64)
-constexpr int kPairVectors512 = 4;
-#else
-constexpr int kPairVectors512 = 2;
-#endif
+// out1 from rows[1 .. n]; each row is loaded once for both sums.
 
 template <typename VD, int K>
 NYRA_ALWAYS_INLINE void DownPair(const SeparableJob& j, const double* const* rows, int32_t w, double* out0,
@@ -557,16 +564,6 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
         band.RowDone(y);
     }
 }
-
-// Vectors per block: 32-bit x86 has eight vector registers, so two sums and their operands;
-// x86_64 has sixteen or more. AVX-512 in 32-bit code keeps four sums all the same (Gaussian
-// Blur 11.0 -> 9.7 ms there; with SSE2 or AVX2 four were slower).
-#if defined(__x86_64__) || defined(_M_X64)
-constexpr int kVectors = 4;
-#else
-constexpr int kVectors = 2;
-#endif
-constexpr int kVectors512 = 4;
 
 void SeparableBase(const SeparableJob& j, FilterBand& band, uint8_t* scratch)
 {
