@@ -213,7 +213,7 @@ void SharpenFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask
     FilterBuffer<double> weights((size_t)n * n);
     if (!weights || !SharpenWeights(mask, level, weights.data(), &n))
         return;
-    RadialConvolve(pixels, pixels, width, height, n, weights.data(), true);
+    RadialConvolve(pixels, pixels, width, height, n, weights.data());
 }
 
 void SmoothFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)

@@ -1,11 +1,15 @@
-// The engine behind Gaussian Blur and Sharpen: n x n kernels whose weights depend only on a
-// neighbour's distance from the middle. Internal to imaging/.
+// The engine behind Sharpen: n x n kernels whose weights depend only on a neighbour's
+// distance from the middle. Internal to imaging/.
 #pragma once
 #include <cstdint>
 
 // dst = src convolved with the n x n kernel `weights` (row-major), clamped borders; dst may be
-// src. mergeInverseDistance: the off-centre weights are one constant over the distance (the
-// Sharpen kernel), so classes whose distances are integer multiples of one root can be added
-// as integers first. False (dst untouched) without memory.
+// src. Where the off-centre weights are one constant over the distance (the Sharpen kernel),
+// classes whose distances are integer multiples of one root are added as integers first.
+// False (dst untouched) without memory.
 bool RadialConvolve(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t n,
-                    const double* weights, bool mergeInverseDistance);
+                    const double* weights);
+
+// Test hook: 1 runs the masks up to 21 through their compiled shapes (the 32-bit default), 0
+// through a plan (the 64-bit default), -1 restores the default. Both give the same pixels.
+void SetRadialShapesCompiled(int32_t mode);

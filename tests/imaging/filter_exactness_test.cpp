@@ -13,6 +13,7 @@
 #include "filter_images.h"
 #include "filter_reference.h"
 #include "imaging/filter_convolve.h"
+#include "imaging/filter_convolve_radial.h"
 #include "imaging/filter_median.h"
 #include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
@@ -192,14 +193,18 @@ TEST(FilterExactness, WeightedSumsDifferOnlyAtRoundingBoundaries)
         Sweep("gaussian", 15, GaussianBlur, ref::Gaussian, false, &rounding, &pixels);
     }
     SetSimdLimit(2);
-    for (int32_t level : {0, 20, 100}) {
-        // Level 100 makes every weight 0: the output is 0 everywhere, flat or not.
-        Sweep(
-            "sharpen", 21,
-            [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { SharpenFilter(p, w, h, m, level); },
-            [level](ref::Image& im, int32_t m) { ref::Sharpen(im, m, level); }, false, &rounding, &pixels,
-            level != 100);
+    for (int32_t compiled : {0, 1}) {
+        SetRadialShapesCompiled(compiled);
+        for (int32_t level : {0, 20, 100}) {
+            // Level 100 makes every weight 0: the output is 0 everywhere, flat or not.
+            Sweep(
+                "sharpen", 21,
+                [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { SharpenFilter(p, w, h, m, level); },
+                [level](ref::Image& im, int32_t m) { ref::Sharpen(im, m, level); }, false, &rounding, &pixels,
+                level != 100);
+        }
     }
+    SetRadialShapesCompiled(-1);
     for (int32_t level : {0, 100}) {
         Sweep(
             "unsharp", 21,
@@ -227,6 +232,21 @@ TEST(FilterExactness, WeightedSumsOnAFrameMatchExactly)
         }
         SetSimdLimit(2);
     }
+    // The masks up to 21 have a compiled form beside the plan; both add the same sums in the
+    // same order.
+    for (int32_t mask = 3; mask <= 21; mask += 2) {
+        for (int level : {0, 1, 2}) {
+            SetSimdLimit(level);
+            ref::Image planned = input, compiled = input;
+            SetRadialShapesCompiled(0);
+            SharpenFilter(planned.px.data(), input.w, input.h, mask, 20);
+            SetRadialShapesCompiled(1);
+            SharpenFilter(compiled.px.data(), input.w, input.h, mask, 20);
+            EXPECT_EQ(planned.px, compiled.px) << "sharpen " << mask << " path " << level;
+        }
+    }
+    SetRadialShapesCompiled(-1);
+    SetSimdLimit(2);
     for (int32_t mask : {3, 5, 15}) {
         ref::Image expected = input, got = input;
         ref::Gaussian(expected, mask);
