@@ -10,14 +10,13 @@
 // of the additions differs from a row-by-row loop, which can move a result across a rounding
 // boundary only when the exact sum lies within a few ulps of x.5.
 // Each output row first adds the rows above and below it in pairs (the kernel is symmetric),
-// then sums the terms across, one block of output pixels at a time. Two forms, with the same
-// sums in the same order: a loop over the terms of a plan, several vectors per block; and,
-// for the masks up to 21 in 32-bit builds, code compiled for each mask's shape, one vector per
-// block and every load at a known offset into strips of fixed width. With eight vector
-// registers the loop's bookkeeping and spills cost more than the sums (Sharpen 21 in the
-// 32-bit build: 153 -> 118 ms baseline, 76 -> 57 ms AVX2, the same with AVX-512); with sixteen
-// or more the loop keeps six vectors per term and beats straight-line code (AVX-512: 39
-// against 47 ms), which the front end cannot feed as fast.
+// then sums the terms across, a block of output pixels at a time. The masks up to 21 (all a
+// stored list holds) run code compiled for their shape, in strips of 256 columns whose pair
+// rows have a fixed stride, so every term is one load at an offset known when compiling.
+// Larger masks, and kernels whose classes cannot merge, loop over the terms of a plan built
+// at run time, whole rows at a time. Both forms add the same sums in the same order. Sharpen 21, measured on one
+// machine, plan against compiled: 32-bit build under Wine 50 -> 41 ms with AVX-512, 76 -> 44
+// with AVX2, 160 -> 90 on the baseline; 64-bit 38 -> 38, 46 -> 42, 102 -> 83.
 // Failure: without the plan or the working rows nothing is written and false is returned.
 #include "imaging/filter_convolve_radial.h"
 
@@ -49,12 +48,14 @@ constexpr int32_t kMargin = 16;
 constexpr int32_t kCompiledStride = kStrip + 2 * kMargin;
 static_assert(kMargin >= kCompiledHalf, "margins narrower than the window");
 
+// Vectors per block of the compiled shapes: with eight vector registers (32-bit x86) one,
+// else two (measured: Sharpen 21, 32-bit AVX-512, 41 against 43 ms; 64-bit, 38 against 39).
 #if defined(__x86_64__) || defined(_M_X64)
-constexpr bool kCompiledByDefault = false;
+constexpr int kCompiledVectors = 2;
 #else
-constexpr bool kCompiledByDefault = true;
+constexpr int kCompiledVectors = 1;
 #endif
-std::atomic<int32_t> CompiledOverride{-1};  // SetRadialShapesCompiled; -1: the default
+std::atomic<int32_t> CompiledShapes{1};  // SetRadialShapesCompiled
 
 struct RadialPlan {
     RadialShape<kMaxHalf> shape;
@@ -247,19 +248,20 @@ NYRA_ALWAYS_INLINE void PlanBlock(const RadialPlan& p, const int32_t* base, doub
 }
 
 // Straight-line sums as written: without this, GCC regroups a block's hundreds of additions
-// into trees whose operands no register file holds, and spills.
+// into trees whose operands no register file holds, and defers the products of the double
+// sums to the end of the block, keeping every group's converted sum on the stack till then.
 template <typename V>
 NYRA_ALWAYS_INLINE void InOrder(V& v)
 {
-    asm("" : "+v"(v));
+    asm volatile("" : "+v"(v));
 }
 
-// Term T of compiled mask N, for one vector of output pixels: its pair row added into the
-// class sum cs, or straight into the group sum s for a class of multiple 1; the class sum
-// scaled into s after its last term; the group's product added to acc after its last term.
-template <typename VI, typename VD, int32_t N, int32_t T>
+// Term T of compiled mask N, for K vectors of output pixels: its pair row added into the class
+// sums cs, or straight into the group sums s for a class of multiple 1; the class sums scaled
+// into s after its last term; the group's products added to acc after its last term.
+template <typename VI, typename VD, int K, int32_t N, int32_t T>
 NYRA_ALWAYS_INLINE void CompiledTerm(const char* base, const double* groupWeight, const int32_t* multiple,
-                                     VI& s, VI& cs, VD* acc)
+                                     VI* s, VI* cs, VD* acc)
 {
     constexpr const RadialShape<N / 2>& sh = CompiledShape<N>::kShape;
     constexpr int32_t c = sh.termClass[T];
@@ -270,50 +272,61 @@ NYRA_ALWAYS_INLINE void CompiledTerm(const char* base, const double* groupWeight
     constexpr bool firstClass = c == 0 || sh.classGroup[c - 1] != g;  // of its group
     constexpr bool groupEnds = classEnds && (c + 1 == sh.classCount || sh.classGroup[c + 1] != g);
     constexpr ptrdiff_t offset = ((ptrdiff_t)sh.termRow[T] * kCompiledStride + sh.termColumn[T]) * 4;
-    VI v;
-    memcpy(&v, base + offset, sizeof(VI));
-    if (direct) {
-        s = firstClass && classStarts ? v : s + v;
-        InOrder(s);
-    } else {
-        cs = classStarts ? v : cs + v;
-        InOrder(cs);
+    for (int k = 0; k < K; k++) {
+        VI v;
+        memcpy(&v, base + offset + k * sizeof(VI), sizeof(VI));
+        if (direct) {
+            s[k] = firstClass && classStarts ? v : s[k] + v;
+            InOrder(s[k]);
+        } else {
+            cs[k] = classStarts ? v : cs[k] + v;
+            InOrder(cs[k]);
+        }
     }
     if constexpr (!direct && classEnds) {
         // The multiple is read at run time: as a constant, GCC turns each product into a
         // chain of shifts and subtractions.
         const int32_t m = multiple[c];
-        s = firstClass ? cs * m : s + cs * m;
+        for (int k = 0; k < K; k++)
+            s[k] = firstClass ? cs[k] * m : s[k] + cs[k] * m;
     }
     if constexpr (groupEnds) {
         const VD w = groupWeight[g] - VD{};  // a broadcast (x - 0 is x, also for -0)
-        VD lo, hi;
-        ToDoubles(s, &lo, &hi);
-        acc[0] += w * lo;
-        acc[1] += w * hi;
+        for (int k = 0; k < K; k++) {
+            VD lo, hi;
+            ToDoubles(s[k], &lo, &hi);
+            acc[2 * k] += w * lo;
+            acc[2 * k + 1] += w * hi;
+            InOrder(acc[2 * k]);
+            InOrder(acc[2 * k + 1]);
+        }
     }
 }
 
-template <typename VI, typename VD, int32_t N, size_t... T>
+template <typename VI, typename VD, int K, int32_t N, size_t... T>
 NYRA_ALWAYS_INLINE void CompiledTerms(const char* base, const double* groupWeight, const int32_t* multiple,
                                       VD* acc, std::index_sequence<T...>)
 {
-    VI s, cs;
-    (CompiledTerm<VI, VD, N, (int32_t)T>(base, groupWeight, multiple, s, cs, acc), ...);
+    VI s[K], cs[K];
+    (CompiledTerm<VI, VD, K, N, (int32_t)T>(base, groupWeight, multiple, s, cs, acc), ...);
 }
 
-template <typename VI, typename VD, int32_t N>
+// K vectors of output pixels from column base[0] on, through the compiled shape of mask N.
+template <typename VI, typename VD, int K, int32_t N>
 NYRA_ALWAYS_INLINE void CompiledBlock(const double* groupWeight, const int32_t* multiple, const int32_t* base,
                                       double* out)
 {
-    VD acc[2] = {VD{}, VD{}};
+    constexpr int32_t kLanes = (int32_t)(sizeof(VI) / sizeof(int32_t));
+    VD acc[2 * K];
+    for (int k = 0; k < 2 * K; k++)
+        acc[k] = VD{};
     // The weights and multiples are read in each block rather than once for all: their
     // broadcasts would take every register.
     asm("" : "+r"(groupWeight), "+r"(multiple));
-    CompiledTerms<VI, VD, N>(reinterpret_cast<const char*>(base), groupWeight, multiple, acc,
-                             std::make_index_sequence<CompiledShape<N>::kShape.termCount>{});
-    memcpy(out, &acc[0], sizeof(VD));
-    memcpy(out + sizeof(VD) / sizeof(double), &acc[1], sizeof(VD));
+    CompiledTerms<VI, VD, K, N>(reinterpret_cast<const char*>(base), groupWeight, multiple, acc,
+                                std::make_index_sequence<CompiledShape<N>::kShape.termCount>{});
+    for (int k = 0; k < 2 * K; k++)
+        memcpy(out + k * (kLanes / 2), &acc[k], sizeof(VD));
 }
 
 struct RadialJob {
@@ -330,9 +343,9 @@ typedef void (*StripSums)(const RadialJob& j, const int32_t* v0, int32_t width, 
 template <typename VI, typename VD, int32_t N>
 NYRA_ALWAYS_INLINE void CompiledStrip(const RadialJob& j, const int32_t* v0, int32_t width, double* sums)
 {
-    constexpr int32_t kLanes = (int32_t)(sizeof(VI) / sizeof(int32_t));
-    for (int32_t x = 0; x < width; x += kLanes)
-        CompiledBlock<VI, VD, N>(j.groupWeight, j.multiple, v0 + x, sums + x);
+    constexpr int32_t kStep = kCompiledVectors * (int32_t)(sizeof(VI) / sizeof(int32_t));
+    for (int32_t x = 0; x < width; x += kStep)
+        CompiledBlock<VI, VD, kCompiledVectors, N>(j.groupWeight, j.multiple, v0 + x, sums + x);
 }
 
 template <int32_t N>
@@ -382,9 +395,10 @@ template <typename VI, typename VD, int K>
 NYRA_ALWAYS_INLINE void RadialRows(const RadialJob& j, StripSums compiled, FilterBand& band, uint8_t* scratch)
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VI) / sizeof(int32_t));
-    static_assert(K * kLanes <= kBlock && kStrip % kLanes == 0, "blocks do not fit the strips");
+    static_assert(K * kLanes <= kBlock && kStrip % (kCompiledVectors * kLanes) == 0,
+                  "blocks do not fit the strips");
     const int32_t w = band.width, h = j.h;
-    const int32_t step = compiled ? kLanes : K * kLanes;
+    const int32_t step = (compiled ? kCompiledVectors : K) * kLanes;
     const int32_t strip = compiled ? kStrip : j.strip;
     const int32_t stride = compiled ? kCompiledStride : j.stride;
     int32_t* rows = reinterpret_cast<int32_t*>(scratch);
@@ -467,9 +481,8 @@ bool RadialConvolve(const uint16_t* src, uint16_t* dst, int32_t width, int32_t h
     RadialJob job{nullptr, nullptr, nullptr, n, h, 0, 0};
     double compiledWeights[RadialShape<kCompiledHalf>::kPairs];
     int32_t compiledMultiples[RadialShape<kCompiledHalf>::kPairs];
-    const int32_t mode = CompiledOverride.load();
-    const bool compiled = (mode < 0 ? kCompiledByDefault : mode > 0)
-                          && CompiledWeights(n, weights, compiledWeights, compiledMultiples);
+    const bool compiled =
+        CompiledShapes.load() != 0 && CompiledWeights(n, weights, compiledWeights, compiledMultiples);
     FilterBuffer<RadialPlan> plan(compiled ? 0 : 1);
     int32_t strip = kStrip, stride = kCompiledStride;
     if (compiled) {
@@ -488,7 +501,7 @@ bool RadialConvolve(const uint16_t* src, uint16_t* dst, int32_t width, int32_t h
     return RunFilterBands(src, dst, width, height, h, 32, scratch, RadialBand, &job);
 }
 
-void SetRadialShapesCompiled(int32_t mode)
+void SetRadialShapesCompiled(bool compiled)
 {
-    CompiledOverride.store(mode);
+    CompiledShapes.store(compiled ? 1 : 0);
 }

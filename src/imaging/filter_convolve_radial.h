@@ -10,6 +10,6 @@
 bool RadialConvolve(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t n,
                     const double* weights);
 
-// Test hook: 1 runs the masks up to 21 through their compiled shapes (the 32-bit default), 0
-// through a plan (the 64-bit default), -1 restores the default. Both give the same pixels.
-void SetRadialShapesCompiled(int32_t mode);
+// Test hook: false runs every mask through a plan, true (the default) the masks up to 21
+// through their compiled shapes. Both give the same pixels.
+void SetRadialShapesCompiled(bool compiled);

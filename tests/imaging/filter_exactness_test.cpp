@@ -193,7 +193,7 @@ TEST(FilterExactness, WeightedSumsDifferOnlyAtRoundingBoundaries)
         Sweep("gaussian", 15, GaussianBlur, ref::Gaussian, false, &rounding, &pixels);
     }
     SetSimdLimit(2);
-    for (int32_t compiled : {0, 1}) {
+    for (bool compiled : {false, true}) {
         SetRadialShapesCompiled(compiled);
         for (int32_t level : {0, 20, 100}) {
             // Level 100 makes every weight 0: the output is 0 everywhere, flat or not.
@@ -204,7 +204,7 @@ TEST(FilterExactness, WeightedSumsDifferOnlyAtRoundingBoundaries)
                 level != 100);
         }
     }
-    SetRadialShapesCompiled(-1);
+    SetRadialShapesCompiled(true);
     for (int32_t level : {0, 100}) {
         Sweep(
             "unsharp", 21,
@@ -238,14 +238,14 @@ TEST(FilterExactness, WeightedSumsOnAFrameMatchExactly)
         for (int level : {0, 1, 2}) {
             SetSimdLimit(level);
             ref::Image planned = input, compiled = input;
-            SetRadialShapesCompiled(0);
+            SetRadialShapesCompiled(false);
             SharpenFilter(planned.px.data(), input.w, input.h, mask, 20);
-            SetRadialShapesCompiled(1);
+            SetRadialShapesCompiled(true);
             SharpenFilter(compiled.px.data(), input.w, input.h, mask, 20);
             EXPECT_EQ(planned.px, compiled.px) << "sharpen " << mask << " path " << level;
         }
     }
-    SetRadialShapesCompiled(-1);
+    SetRadialShapesCompiled(true);
     SetSimdLimit(2);
     for (int32_t mask : {3, 5, 15}) {
         ref::Image expected = input, got = input;
