@@ -12,6 +12,7 @@
 
 #include "imaging/filter_entry.h"
 #include "imaging/filter_support.h"
+#include "imaging/filter_tone_pow.h"
 
 std::atomic<int32_t> CaptureLowClip{-1};
 
@@ -139,13 +140,21 @@ void LevelCurveTable(int64_t low, int64_t high, double gamma, uint16_t* table)
     if (!(gamma > 0.0) || !std::isfinite(gamma))
         gamma = 1.0;
     double scale = 1.0 / (double)(high - low);
+    const PowNear near;
     for (int32_t i = 0; i <= kTop; i++) {
         double t = ((double)i - (double)low) * scale;
         if (t < 0.0)
             t = 0.0;
         if (t > 1.0)
             t = 1.0;
-        table[i] = RoundClamp(std::pow(t, gamma) * 65535.0);
+        // pow(t, 1) is t; the default Level Adjustment is a straight line.
+        if (gamma == 1.0) {
+            table[i] = RoundClamp(t * 65535.0);
+            continue;
+        }
+        const int32_t settled = SettledFloor(near(t, gamma) * 65535.0, 0.5);
+        table[i] = settled >= 0 ? (uint16_t)(settled < kTop ? settled : kTop)
+                                : RoundClamp(std::pow(t, gamma) * 65535.0);
     }
 }
 
@@ -236,9 +245,16 @@ bool BuildToneTable(int32_t type, const int32_t p[3], const uint32_t* h, size_t 
         if (g <= 0 || g == 100)
             return false;
         double e = 100.0 / (double)g;
+        const PowNear near;
         for (int32_t i = 0; i <= kTop; i++) {
-            double v = std::pow((double)i / 65535.0, e) * 65535.0;
-            table[i] = TruncClamp(v > 65535.0 ? 65535.0 : v);
+            const double x = (double)i / 65535.0;
+            const int32_t settled = SettledFloor(near(x, e) * 65535.0, 0.0);
+            if (settled >= 0) {
+                table[i] = (uint16_t)(settled < kTop ? settled : kTop);
+            } else {
+                double v = std::pow(x, e) * 65535.0;
+                table[i] = TruncClamp(v > 65535.0 ? 65535.0 : v);
+            }
         }
         return true;
     }
