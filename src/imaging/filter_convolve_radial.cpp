@@ -29,6 +29,7 @@
 #endif
 
 #include "imaging/filter_bands.h"
+#include "imaging/filter_doubles.h"
 #include "imaging/filter_radial_shape.h"
 #include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
@@ -151,9 +152,6 @@ NYRA_ALWAYS_INLINE void VerticalPairs(const FilterBand& band, int32_t y, int32_t
 typedef int32_t Int4 __attribute__((vector_size(16)));
 typedef int32_t Int8 __attribute__((vector_size(32)));
 typedef int32_t Int16 __attribute__((vector_size(64)));
-typedef double Double2 __attribute__((vector_size(16)));
-typedef double Double4 __attribute__((vector_size(32)));
-typedef double Double8 __attribute__((vector_size(64)));
 
 // The lanes of an integer vector as two vectors of doubles (exact). GCC's generic form of
 // this conversion goes through 128-bit pieces; the instructions do it in one step.
@@ -311,13 +309,12 @@ NYRA_ALWAYS_INLINE void CompiledTerms(const char* base, const double* groupWeigh
     (CompiledTerm<VI, VD, K, N, (int32_t)T>(base, groupWeight, multiple, s, cs, acc), ...);
 }
 
-// K vectors of output pixels from column base[0] on, through the compiled shape of mask N.
+// The sums of K vectors of output pixels from column base[0] on (acc: 2 K vectors of
+// doubles), through the compiled shape of mask N.
 template <typename VI, typename VD, int K, int32_t N>
-NYRA_ALWAYS_INLINE void CompiledBlock(const double* groupWeight, const int32_t* multiple, const int32_t* base,
-                                      double* out)
+NYRA_ALWAYS_INLINE void CompiledSums(const double* groupWeight, const int32_t* multiple, const int32_t* base,
+                                     VD* acc)
 {
-    constexpr int32_t kLanes = (int32_t)(sizeof(VI) / sizeof(int32_t));
-    VD acc[2 * K];
     for (int k = 0; k < 2 * K; k++)
         acc[k] = VD{};
     // The weights and multiples are read in each block rather than once for all: their
@@ -325,8 +322,6 @@ NYRA_ALWAYS_INLINE void CompiledBlock(const double* groupWeight, const int32_t* 
     asm("" : "+r"(groupWeight), "+r"(multiple));
     CompiledTerms<VI, VD, K, N>(reinterpret_cast<const char*>(base), groupWeight, multiple, acc,
                                 std::make_index_sequence<CompiledShape<N>::kShape.termCount>{});
-    for (int k = 0; k < 2 * K; k++)
-        memcpy(out + k * (kLanes / 2), &acc[k], sizeof(VD));
 }
 
 struct RadialJob {
@@ -337,35 +332,50 @@ struct RadialJob {
     int32_t strip, stride;  // of the plan: whole rows
 };
 
-// The double sums of `width` output pixels of a strip, from its pair rows (v0: row 0).
-typedef void (*StripSums)(const RadialJob& j, const int32_t* v0, int32_t width, double* sums);
+// Output pixels x0 .. x0 + width - 1 of a strip into px, from its pair rows (v0: row 0).
+// sums: room for one block of doubles.
+typedef void (*StripSums)(const RadialJob& j, const int32_t* v0, int32_t width, double* sums, uint16_t* px);
 
 template <typename VI, typename VD, int32_t N>
-NYRA_ALWAYS_INLINE void CompiledStrip(const RadialJob& j, const int32_t* v0, int32_t width, double* sums)
+NYRA_ALWAYS_INLINE void CompiledStrip(const RadialJob& j, const int32_t* v0, int32_t width, double* sums,
+                                      uint16_t* px)
 {
-    constexpr int32_t kStep = kCompiledVectors * (int32_t)(sizeof(VI) / sizeof(int32_t));
-    for (int32_t x = 0; x < width; x += kStep)
-        CompiledBlock<VI, VD, kCompiledVectors, N>(j.groupWeight, j.multiple, v0 + x, sums + x);
+    constexpr int K = kCompiledVectors;
+    constexpr int32_t kHalf = (int32_t)(sizeof(VD) / sizeof(double));  // pixels per double vector
+    VD acc[2 * K];
+    int32_t x = 0;
+    for (; x + 2 * K * kHalf <= width; x += 2 * K * kHalf) {
+        CompiledSums<VI, VD, K, N>(j.groupWeight, j.multiple, v0 + x, acc);
+        for (int k = 0; k < 2 * K; k++)
+            RoundVector(acc[k], px + x + k * kHalf);
+    }
+    if (x < width) {  // a block past the strip's end: only its first pixels are kept
+        CompiledSums<VI, VD, K, N>(j.groupWeight, j.multiple, v0 + x, acc);
+        memcpy(sums, acc, sizeof acc);
+        for (int32_t i = 0; x + i < width; i++)
+            px[x + i] = RoundClamp(sums[i]);
+    }
 }
 
 template <int32_t N>
-void CompiledStripBase(const RadialJob& j, const int32_t* v0, int32_t width, double* sums)
+void CompiledStripBase(const RadialJob& j, const int32_t* v0, int32_t width, double* sums, uint16_t* px)
 {
-    CompiledStrip<Int4, Double2, N>(j, v0, width, sums);
+    CompiledStrip<Int4, Double2, N>(j, v0, width, sums, px);
 }
 
 #if NYRA_HAVE_AVX2_PATH
 template <int32_t N>
-NYRA_TARGET_AVX2 void CompiledStripAvx2(const RadialJob& j, const int32_t* v0, int32_t width, double* sums)
+NYRA_TARGET_AVX2 void CompiledStripAvx2(const RadialJob& j, const int32_t* v0, int32_t width, double* sums,
+                                        uint16_t* px)
 {
-    CompiledStrip<Int8, Double4, N>(j, v0, width, sums);
+    CompiledStrip<Int8, Double4, N>(j, v0, width, sums, px);
 }
 
 template <int32_t N>
 NYRA_TARGET_AVX512 void CompiledStripAvx512(const RadialJob& j, const int32_t* v0, int32_t width,
-                                            double* sums)
+                                            double* sums, uint16_t* px)
 {
-    CompiledStrip<Int16, Double8, N>(j, v0, width, sums);
+    CompiledStrip<Int16, Double8, N>(j, v0, width, sums, px);
 }
 #endif
 
@@ -413,11 +423,11 @@ NYRA_ALWAYS_INLINE void RadialRows(const RadialJob& j, StripSums compiled, Filte
             // Blocks past the last column only feed pixels that are never written out.
             VerticalPairs(band, y, h, x0, (width + step - 1) / step * step, v);
             if (compiled) {
-                compiled(j, v[0], width, sums);
-            } else {
-                for (int32_t x = 0; x < width; x += step)
-                    PlanBlock<VI, VD, K>(*j.plan, v[0] + x, sums + x);
+                compiled(j, v[0], width, sums, out + x0);
+                continue;
             }
+            for (int32_t x = 0; x < width; x += step)
+                PlanBlock<VI, VD, K>(*j.plan, v[0] + x, sums + x);
             for (int32_t x = 0; x < width; x++)
                 out[x0 + x] = RoundClamp(sums[x]);
         }
