@@ -42,7 +42,7 @@ size_t Align64(size_t bytes)
 }
 
 // A band's working memory: the input row as doubles with its edges repeated, the ring of
-// n + 1 horizontally filtered rows, two rows of vertical sums, and (Laplace) four smoothed
+// n + 1 horizontally filtered rows, a row of vertical sums, and (Laplace) four smoothed
 // rows with one repeated edge pixel on each side.
 constexpr int32_t kSmoothSlots = 4;
 // Gaussian Blur's vertical pass makes this many output rows per sweep, so each filtered row is
@@ -74,7 +74,7 @@ Layout LayoutFor(int32_t n, int32_t width)
     l.line = 0;
     l.across = Align64(((size_t)width + 2 * (size_t)(n / 2) + kSlack) * sizeof(double));
     l.down = l.across + (size_t)(n + kDownRows) * row;
-    l.smooth = l.down + 2 * row;
+    l.smooth = l.down + row;
     l.total = l.smooth + Align64(kSmoothSlots * ((size_t)width + 2) * sizeof(uint16_t));
     return l;
 }
@@ -311,15 +311,17 @@ NYRA_ALWAYS_INLINE void DownRows(const SeparableJob& j, const double* const* row
     }
 }
 
-// Two neighbouring rows of Laplace's smoothing in the defined order: out0 from rows[0 .. n - 1],
-// out1 from rows[1 .. n]; each row is loaded once for both sums.
+// Two neighbouring rows of Laplace's smoothing in the defined order, rounded: out0 from
+// rows[0 .. n - 1], out1 from rows[1 .. n]; each row is loaded once for both sums. spill: room
+// for a block's sums of both rows (the last block, which reaches past the row).
 
 template <typename VD, int K>
-NYRA_ALWAYS_INLINE void DownPair(const SeparableJob& j, const double* const* rows, int32_t w, double* out0,
-                                 double* out1)
+NYRA_ALWAYS_INLINE void DownPair(const SeparableJob& j, const double* const* rows, int32_t w, uint16_t* out0,
+                                 uint16_t* out1, double* spill)
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     constexpr int32_t kStep = K * kLanes;
+    static_assert(2 * kStep <= kSlack, "a block's two rows of sums fit a row of sums");
     const int32_t n = j.n;
     const double* wt = j.weights;
     for (int32_t x0 = 0; x0 < w; x0 += kStep) {
@@ -344,9 +346,19 @@ NYRA_ALWAYS_INLINE void DownPair(const SeparableJob& j, const double* const* row
         const VD c1 = wt[n - 1] - VD{};
         for (int k = 0; k < K; k++)
             AddProduct<VD>(acc1[k], c1, rows[n] + x0 + k * kLanes);
-        for (int k = 0; k < K; k++) {
-            memcpy(out0 + x0 + k * kLanes, &acc0[k], sizeof(VD));
-            memcpy(out1 + x0 + k * kLanes, &acc1[k], sizeof(VD));
+        if (x0 + kStep <= w) {
+            for (int k = 0; k < K; k++) {
+                RoundVector(acc0[k], out0 + x0 + k * kLanes);
+                RoundVector(acc1[k], out1 + x0 + k * kLanes);
+            }
+            continue;
+        }
+        // The last block reaches past the row: only its first pixels are kept.
+        memcpy(spill, acc0, sizeof acc0);
+        memcpy(spill + kStep, acc1, sizeof acc1);
+        for (int32_t x = 0; x0 + x < w; x++) {
+            out0[x0 + x] = RoundClamp(spill[x]);
+            out1[x0 + x] = RoundClamp(spill[kStep + x]);
         }
     }
 }
@@ -376,7 +388,6 @@ struct BandRows {
     double* line;
     double* across;
     double* sums;
-    double* sums2;
     uint16_t* smooth;
     int32_t acrossRow[kLargestFilterMask + kDownRows];
     int32_t smoothRow[kSmoothSlots];
@@ -456,10 +467,8 @@ NYRA_ALWAYS_INLINE const uint16_t* SmoothRow(const SeparableJob& j, BandRows& b,
         const double* rows[kLargestFilterMask + 1];
         for (int32_t k = 0; k <= n; k++)
             rows[k] = AcrossRow<VD, K>(j, b, band, r - h + k);
-        DownPair<VD, sizeof(VD) == 64 ? kPairVectors512 : K>(j, rows, w, b.sums, b.sums2);
-        RoundRow(b.sums, w, s + 1);
         uint16_t* next = b.SmoothSlot(r + 1);
-        RoundRow(b.sums2, w, next + 1);
+        DownPair<VD, sizeof(VD) == 64 ? kPairVectors512 : K>(j, rows, w, s + 1, next + 1, b.sums);
         next[0] = next[1];
         next[w + 1] = next[w];
         b.smoothRow[(r + 1) % kSmoothSlots] = r + 1;
@@ -485,7 +494,6 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
     b.line = reinterpret_cast<double*>(scratch + l.line);
     b.across = reinterpret_cast<double*>(scratch + l.across);
     b.sums = reinterpret_cast<double*>(scratch + l.down);
-    b.sums2 = b.sums + b.rowDoubles;
     b.smooth = reinterpret_cast<uint16_t*>(scratch + l.smooth);
     // The slack feeds only lanes past the row's end, which are never stored; zeros keep them
     // ordinary numbers.
