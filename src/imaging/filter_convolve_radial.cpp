@@ -352,8 +352,7 @@ NYRA_ALWAYS_INLINE void CompiledStrip(const RadialJob& j, const int32_t* v0, int
     if (x < width) {  // a block past the strip's end: only its first pixels are kept
         CompiledSums<VI, VD, K, N>(j.groupWeight, j.multiple, v0 + x, acc);
         memcpy(sums, acc, sizeof acc);
-        for (int32_t i = 0; x + i < width; i++)
-            px[x + i] = RoundClamp(sums[i]);
+        RoundRow(sums, width - x, px + x);
     }
 }
 
@@ -428,8 +427,7 @@ NYRA_ALWAYS_INLINE void RadialRows(const RadialJob& j, StripSums compiled, Filte
             }
             for (int32_t x = 0; x < width; x += step)
                 PlanBlock<VI, VD, K>(*j.plan, v[0] + x, sums + x);
-            for (int32_t x = 0; x < width; x++)
-                out[x0 + x] = RoundClamp(sums[x]);
+            RoundRow(sums, width, out + x0);
         }
         band.RowDone(y);
     }

@@ -1,6 +1,6 @@
 // Vectors of doubles for the weighted-sum filters (Gaussian Blur, Laplace, Sharpen): the
-// types, and a vector of sums rounded into pixels as RoundClamp rounds each one. Internal to
-// imaging/.
+// types, and sums rounded into pixels as RoundClamp rounds each one, a row or a vector at a
+// time. Internal to imaging/.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -15,6 +15,13 @@
 typedef double Double2 __attribute__((vector_size(16)));
 typedef double Double4 __attribute__((vector_size(32)));
 typedef double Double8 __attribute__((vector_size(64)));
+
+// RoundClamp on each of w sums.
+NYRA_ALWAYS_INLINE void RoundRow(const double* in, int32_t w, uint16_t* out)
+{
+    for (int32_t x = 0; x < w; x++)
+        out[x] = RoundClamp(in[x]);
+}
 
 // RoundClamp on every lane: half up, truncated, limited to 0 .. 65535 (NaN to 0).
 template <typename VD>

@@ -304,8 +304,7 @@ NYRA_ALWAYS_INLINE void DownRows(const SeparableJob& j, const double* const* row
                 double sums[kStep];
                 for (int k = 0; k < K; k++)
                     memcpy(sums + k * kLanes, &acc[k], sizeof(VD));
-                for (int32_t x = 0; x < len; x++)
-                    o[x] = RoundClamp(sums[x]);
+                RoundRow(sums, len, o);
             }
         }
     }
@@ -356,17 +355,9 @@ NYRA_ALWAYS_INLINE void DownPair(const SeparableJob& j, const double* const* row
         // The last block reaches past the row: only its first pixels are kept.
         memcpy(spill, acc0, sizeof acc0);
         memcpy(spill + kStep, acc1, sizeof acc1);
-        for (int32_t x = 0; x0 + x < w; x++) {
-            out0[x0 + x] = RoundClamp(spill[x]);
-            out1[x0 + x] = RoundClamp(spill[kStep + x]);
-        }
+        RoundRow(spill, w - x0, out0 + x0);
+        RoundRow(spill + kStep, w - x0, out1 + x0);
     }
-}
-
-NYRA_ALWAYS_INLINE void RoundRow(const double* in, int32_t w, uint16_t* out)
-{
-    for (int32_t x = 0; x < w; x++)
-        out[x] = RoundClamp(in[x]);
 }
 
 // One output row of Laplace: s rows padded by one pixel on each side, v the unsmoothed row.
