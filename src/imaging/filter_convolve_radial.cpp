@@ -13,7 +13,7 @@
 // then sums the terms across, a block of output pixels at a time. The masks up to 21 (all a
 // stored list holds) run code compiled for their shape, in strips of 256 columns whose pair
 // rows have a fixed stride, so every term is one load at an offset known when compiling; with
-// AVX-512, the masks from 13 run it on striped rows, whose term loads are all aligned.
+// AVX-512, the masks from 11 run it on striped rows, whose term loads are all aligned.
 // Larger masks, and kernels whose classes cannot merge, loop over the terms of a plan built
 // at run time, whole rows at a time. Both forms add the same sums in the same order. Sharpen 21, measured on one
 // machine, plan against compiled: 32-bit build under Wine 50 -> 41 ms with AVX-512, 76 -> 44
@@ -435,13 +435,13 @@ StripSums CompiledStripFor(int simd, int32_t n)
 // e + c holds every lane's neighbour c columns over. Input rows are striped once each, into a
 // ring of n rows; each entry of the pair rows holds one vector of each of them
 // (StripedLayout), and the sums of an output row are unstriped as they are written.
-// Sharpen 21 with AVX-512: 64-bit 37 -> 33.5 ms, 32-bit under Wine 40.5 -> 36.5 ms (measured;
+// Sharpen 21 with AVX-512: 64-bit 37 -> 31.3 ms, 32-bit under Wine 40.5 -> 34 ms (measured;
 // with AVX2 and the baseline the strips stayed as fast or faster).
 #if NYRA_HAVE_AVX2_PATH
 constexpr int32_t kStripes = 16;
-// Striping costs about 3 ms a frame (2580 x 1706) in transposes, so the smaller masks keep
-// the strips (measured equal at 13 in 64-bit code, 4 ms faster striped in 32-bit code).
-constexpr int32_t kStripedFrom = 13;
+// Striping and unstriping cost about 0.7 ms a frame (2580 x 1706), so the smallest masks keep
+// the strips (measured: mask 9 0.6 ms faster in strips, 11 0.6 ms faster striped, both widths).
+constexpr int32_t kStripedFrom = 11;
 constexpr int32_t kPairTile = 16;  // entries of pair rows built at a time
 
 typedef void (*StripedSums)(const RadialJob& j, const Int16* pairs, int32_t entries, uint16_t* out);
@@ -504,6 +504,56 @@ NYRA_TARGET_AVX512 inline void WidenPixels(const uint16_t* p, Int16* v)
     *v = (Int16)_mm512_maskz_cvtepu16_epi32(0xFFFF, _mm256_load_si256(reinterpret_cast<const __m256i*>(p)));
 }
 
+// dst[j * dstStride + i] = src[i * stride + j] for i, j below 16: the rows of 16 pixels
+// interleaved in pairs, fours and eights within 128-bit lanes, then the lanes exchanged.
+NYRA_TARGET_AVX512 inline void Transpose16(const uint16_t* src, size_t stride, uint16_t* dst,
+                                           size_t dstStride)
+{
+    __m256i r[16], t[16];
+    for (int i = 0; i < 16; i++)
+        r[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i * stride));
+    for (int i = 0; i < 16; i += 2) {
+        t[i] = _mm256_unpacklo_epi16(r[i], r[i + 1]);
+        t[i + 1] = _mm256_unpackhi_epi16(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 16; i += 4) {
+        r[i] = _mm256_unpacklo_epi32(t[i], t[i + 2]);
+        r[i + 1] = _mm256_unpackhi_epi32(t[i], t[i + 2]);
+        r[i + 2] = _mm256_unpacklo_epi32(t[i + 1], t[i + 3]);
+        r[i + 3] = _mm256_unpackhi_epi32(t[i + 1], t[i + 3]);
+    }
+    // r[4 g + c / 2]: columns c, c + 1 (and c + 8, c + 9) of rows 4 g .. 4 g + 3
+    for (int h = 0; h < 16; h += 8) {
+        for (int c = 0; c < 4; c++) {
+            t[h + 2 * c] = _mm256_unpacklo_epi64(r[h + c], r[h + 4 + c]);
+            t[h + 2 * c + 1] = _mm256_unpackhi_epi64(r[h + c], r[h + 4 + c]);
+        }
+    }
+    // t[c] (rows 0 .. 7) and t[8 + c] (rows 8 .. 15): column c below, column c + 8 above
+    for (int c = 0; c < 8; c++) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + c * dstStride),
+                            _mm256_permute2x128_si256(t[c], t[8 + c], 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + (c + 8) * dstStride),
+                            _mm256_permute2x128_si256(t[c], t[8 + c], 0x31));
+    }
+}
+
+// The striped output row (S entries of 16 lanes) into the w pixels of out: whole blocks of 16
+// entries while every lane's pixels lie in the row (the last stripes may be short), then one
+// pixel at a time.
+NYRA_TARGET_AVX512 void UnstripeRow(const uint16_t* striped, int32_t S, int32_t w, uint16_t* out)
+{
+    const int32_t blockEnd = std::min(S, w - (kStripes - 1) * S);
+    int32_t e = 0;
+    for (; e + 16 <= blockEnd; e += 16)
+        Transpose16(striped + (size_t)e * kStripes, kStripes, out + e, (size_t)S);
+    for (int32_t l = 0; l < kStripes; l++) {
+        const int32_t end = std::min(S, w - l * S);
+        for (int32_t i = e; i < end; i++)
+            out[l * S + i] = striped[(size_t)i * kStripes + l];
+    }
+}
+
 // Input row r striped into dst: entry e + h, lane l is column l S + e (clamped), for e from -h.
 NYRA_TARGET_AVX512 void StripeRow(const FilterBand& band, int32_t r, const Stripes& st, int32_t h,
                                   uint16_t* pad, uint16_t* dst)
@@ -515,10 +565,13 @@ NYRA_TARGET_AVX512 void StripeRow(const FilterBand& band, int32_t r, const Strip
     memcpy(pad + h, src, (size_t)w * sizeof(uint16_t));
     for (size_t x = (size_t)h + w; x < st.padLength; x++)
         pad[x] = src[w - 1];
+    int32_t e = 0;
+    for (; e + 16 <= st.entries; e += 16)
+        Transpose16(pad + e, (size_t)st.S, dst + (size_t)e * kStripes, kStripes);
     for (int32_t l = 0; l < kStripes; l++) {
         const uint16_t* p = pad + (size_t)l * st.S;
-        for (int32_t e = 0; e < st.entries; e++)
-            dst[(size_t)e * kStripes + l] = p[e];
+        for (int32_t i = e; i < st.entries; i++)
+            dst[(size_t)i * kStripes + l] = p[i];
     }
 }
 
@@ -564,12 +617,7 @@ NYRA_TARGET_AVX512 void StripedRows(const RadialJob& j, StripedSums sums, Filter
             }
         }
         sums(j, pairs + (size_t)h * (h + 1), S, striped);
-        uint16_t* out = band.OutRow(y);
-        for (int32_t l = 0; l < kStripes; l++) {
-            const int32_t end = std::min(S, w - l * S);
-            for (int32_t e = 0; e < end; e++)
-                out[l * S + e] = striped[(size_t)e * kStripes + l];
-        }
+        UnstripeRow(striped, S, w, band.OutRow(y));
         band.RowDone(y);
     }
 }
