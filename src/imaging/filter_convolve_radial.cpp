@@ -13,7 +13,7 @@
 // then sums the terms across, a block of output pixels at a time. The masks up to 21 (all a
 // stored list holds) run code compiled for their shape, in strips of 256 columns whose pair
 // rows have a fixed stride, so every term is one load at an offset known when compiling; with
-// AVX-512, the masks from 11 run it on striped rows, whose term loads are all aligned.
+// AVX2 or AVX-512, the masks from 11 run it on striped rows, whose term loads are all aligned.
 // Larger masks, and kernels whose classes cannot merge, loop over the terms of a plan built
 // at run time, whole rows at a time. Both forms add the same sums in the same order. Sharpen 21, measured on one
 // machine, plan against compiled: 32-bit build under Wine 50 -> 41 ms with AVX-512, 76 -> 44
@@ -428,46 +428,63 @@ StripSums CompiledStripFor(int simd, int32_t n)
     return nullptr;
 }
 
-// ---- striped rows (AVX-512) --------------------------------------------------------------
-// With sixteen lanes, most term loads of the strips straddle two cache lines (a term is one
-// column over from the next). Striped, the row is cut into sixteen stripes of S columns and
-// lane l of entry e holds column l S + e, so a block's terms are whole aligned vectors: entry
-// e + c holds every lane's neighbour c columns over. Input rows are striped once each, into a
-// ring of n rows; each entry of the pair rows holds one vector of each of them
-// (StripedLayout), and the sums of an output row are unstriped as they are written.
-// Sharpen 21 with AVX-512: 64-bit 37 -> 31.3 ms, 32-bit under Wine 40.5 -> 34 ms (measured;
-// with AVX2 and the baseline the strips stayed as fast or faster).
+// ---- striped rows (AVX2, AVX-512) -------------------------------------------------------
+// With eight or sixteen lanes, many term loads of the strips straddle two cache lines (a term
+// is one column over from the next). Striped, the row is cut into L stripes of S columns (L
+// the lanes) and lane l of entry e holds column l S + e, so a block's terms are whole aligned
+// vectors: entry e + c holds every lane's neighbour c columns over. Input rows are striped
+// once each, into a ring of n rows; each entry of the pair rows holds one vector of each of
+// them (StripedLayout), and the sums of an output row are unstriped as they are written.
+// Sharpen 21, measured: AVX-512 64-bit 37 -> 31.3 ms, 32-bit under Wine 40.5 -> 34 ms; AVX2
+// 64-bit 40 -> 35, 32-bit 42 -> 38. (The baseline's 16-byte loads straddle rarely; it
+// measured no gain.)
 #if NYRA_HAVE_AVX2_PATH
-constexpr int32_t kStripes = 16;
+constexpr int32_t kMostStripes = 16;
 // Striping and unstriping cost about 0.7 ms a frame (2580 x 1706), so the smallest masks keep
-// the strips (measured: mask 9 0.6 ms faster in strips, 11 0.6 ms faster striped, both widths).
+// the strips (measured on both paths and widths: mask 9 up to 1 ms faster in strips, 11 faster
+// striped).
 constexpr int32_t kStripedFrom = 11;
 constexpr int32_t kPairTile = 16;  // entries of pair rows built at a time
 
-typedef void (*StripedSums)(const RadialJob& j, const Int16* pairs, int32_t entries, uint16_t* out);
+typedef void (*StripedSums)(const RadialJob& j, const void* pairs, int32_t entries, uint16_t* out);
 
-// out[e * 16 + l] = output pixel of lane l at entry e, for entries 0 .. entries - 1 (rounded
+// out[e * L + l] = output pixel of lane l at entry e, for entries 0 .. entries - 1 (rounded
 // up to whole blocks); pairs: the pair rows' vectors at entry 0.
-template <int32_t N>
-NYRA_TARGET_AVX512 void StripedEntries(const RadialJob& j, const Int16* pairs, int32_t entries, uint16_t* out)
+template <typename VI, typename VD, int32_t N>
+NYRA_ALWAYS_INLINE void StripedEntries(const RadialJob& j, const void* pairs, int32_t entries, uint16_t* out)
 {
     constexpr int K = kCompiledVectors;
+    constexpr int32_t L = (int32_t)(sizeof(VI) / sizeof(int32_t)), kHalf = L / 2;
+    const VI* p = static_cast<const VI*>(pairs);
     for (int32_t e = 0; e < entries; e += K) {
-        Double8 acc[2 * K];
-        CompiledSums<Int16, Double8, K, N, StripedLayout>(j.groupWeight, j.multiple, pairs + e * (N / 2 + 1),
-                                                          acc);
+        VD acc[2 * K];
+        CompiledSums<VI, VD, K, N, StripedLayout>(j.groupWeight, j.multiple, p + e * (N / 2 + 1), acc);
         for (int k = 0; k < 2 * K; k++)
-            RoundVector(acc[k], out + (size_t)e * kStripes + k * 8);
+            RoundVector(acc[k], out + (size_t)e * L + k * kHalf);
     }
 }
 
+template <int32_t N>
+NYRA_TARGET_AVX2 void StripedEntriesAvx2(const RadialJob& j, const void* pairs, int32_t entries,
+                                         uint16_t* out)
+{
+    StripedEntries<Int8, Double4, N>(j, pairs, entries, out);
+}
+
+template <int32_t N>
+NYRA_TARGET_AVX512 void StripedEntriesAvx512(const RadialJob& j, const void* pairs, int32_t entries,
+                                             uint16_t* out)
+{
+    StripedEntries<Int16, Double8, N>(j, pairs, entries, out);
+}
+
 template <int32_t N = kStripedFrom>
-StripedSums StripedEntriesFor(int32_t n)
+StripedSums StripedEntriesFor(int simd, int32_t n)
 {
     if (n == N)
-        return StripedEntries<N>;
+        return simd == 2 ? StripedEntriesAvx512<N> : StripedEntriesAvx2<N>;
     if constexpr (N < 2 * kCompiledHalf + 1)
-        return StripedEntriesFor<N + 2>(n);
+        return StripedEntriesFor<N + 2>(simd, n);
     return nullptr;
 }
 
@@ -484,19 +501,25 @@ size_t Align64Bytes(size_t bytes)
     return (bytes + 63) & ~(size_t)63;
 }
 
-Stripes StripesFor(int32_t w, int32_t h)
+// For L stripes; each part is largest for the most stripes.
+Stripes StripesFor(int32_t L, int32_t w, int32_t h)
 {
     Stripes st;
-    st.S = (w + kStripes - 1) / kStripes;
+    st.S = (w + L - 1) / L;
     st.entries = st.S + 2 * h + kCompiledVectors;
-    st.padLength = (size_t)kStripes * st.S + 2 * h + kCompiledVectors;
-    st.rowLength = Align64Bytes((size_t)st.entries * kStripes * sizeof(uint16_t)) / sizeof(uint16_t);
+    st.padLength = (size_t)L * st.S + 2 * h + kCompiledVectors;
+    st.rowLength = Align64Bytes((size_t)st.entries * L * sizeof(uint16_t)) / sizeof(uint16_t);
     st.pad = 0;
     st.ring = Align64Bytes(st.padLength * sizeof(uint16_t));
     st.pairs = st.ring + (size_t)(2 * h + 1) * st.rowLength * sizeof(uint16_t);
-    st.out = st.pairs + (size_t)st.entries * (h + 1) * sizeof(Int16);
-    st.total = st.out + Align64Bytes(((size_t)st.S + kCompiledVectors) * kStripes * sizeof(uint16_t));
+    st.out = st.pairs + (size_t)st.entries * (h + 1) * L * sizeof(int32_t);
+    st.total = st.out + Align64Bytes(((size_t)st.S + kCompiledVectors) * L * sizeof(uint16_t));
     return st;
+}
+
+NYRA_TARGET_AVX2 inline void WidenPixels(const uint16_t* p, Int8* v)
+{
+    *v = (Int8)_mm256_cvtepu16_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
 NYRA_TARGET_AVX512 inline void WidenPixels(const uint16_t* p, Int16* v)
@@ -504,9 +527,39 @@ NYRA_TARGET_AVX512 inline void WidenPixels(const uint16_t* p, Int16* v)
     *v = (Int16)_mm512_maskz_cvtepu16_epi32(0xFFFF, _mm256_load_si256(reinterpret_cast<const __m256i*>(p)));
 }
 
-// dst[j * dstStride + i] = src[i * stride + j] for i, j below 16: the rows of 16 pixels
-// interleaved in pairs, fours and eights within 128-bit lanes, then the lanes exchanged.
-NYRA_TARGET_AVX512 inline void Transpose16(const uint16_t* src, size_t stride, uint16_t* dst,
+// dst[j * dstStride + i] = src[i * stride + j] for i, j below L (8 or 16): the rows
+// interleaved in pairs, fours and eights within 128-bit lanes (for 16, then the lanes
+// exchanged).
+template <int32_t L>
+NYRA_TARGET_AVX2 inline void Transpose(const uint16_t* src, size_t stride, uint16_t* dst, size_t dstStride);
+
+template <>
+NYRA_TARGET_AVX2 inline void Transpose<8>(const uint16_t* src, size_t stride, uint16_t* dst, size_t dstStride)
+{
+    __m128i r[8], t[8];
+    for (int i = 0; i < 8; i++)
+        r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i * stride));
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm_unpacklo_epi16(r[i], r[i + 1]);
+        t[i + 1] = _mm_unpackhi_epi16(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        r[i] = _mm_unpacklo_epi32(t[i], t[i + 2]);
+        r[i + 1] = _mm_unpackhi_epi32(t[i], t[i + 2]);
+        r[i + 2] = _mm_unpacklo_epi32(t[i + 1], t[i + 3]);
+        r[i + 3] = _mm_unpackhi_epi32(t[i + 1], t[i + 3]);
+    }
+    // r[4 g + c / 2]: columns c, c + 1 of rows 4 g .. 4 g + 3
+    for (int c = 0; c < 4; c++) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * c * dstStride),
+                         _mm_unpacklo_epi64(r[c], r[4 + c]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + (2 * c + 1) * dstStride),
+                         _mm_unpackhi_epi64(r[c], r[4 + c]));
+    }
+}
+
+template <>
+NYRA_TARGET_AVX2 inline void Transpose<16>(const uint16_t* src, size_t stride, uint16_t* dst,
                                            size_t dstStride)
 {
     __m256i r[16], t[16];
@@ -538,24 +591,26 @@ NYRA_TARGET_AVX512 inline void Transpose16(const uint16_t* src, size_t stride, u
     }
 }
 
-// The striped output row (S entries of 16 lanes) into the w pixels of out: whole blocks of 16
+// The striped output row (S entries of L lanes) into the w pixels of out: whole blocks of L
 // entries while every lane's pixels lie in the row (the last stripes may be short), then one
 // pixel at a time.
-NYRA_TARGET_AVX512 void UnstripeRow(const uint16_t* striped, int32_t S, int32_t w, uint16_t* out)
+template <int32_t L>
+NYRA_ALWAYS_INLINE void UnstripeRow(const uint16_t* striped, int32_t S, int32_t w, uint16_t* out)
 {
-    const int32_t blockEnd = std::min(S, w - (kStripes - 1) * S);
+    const int32_t blockEnd = std::min(S, w - (L - 1) * S);
     int32_t e = 0;
-    for (; e + 16 <= blockEnd; e += 16)
-        Transpose16(striped + (size_t)e * kStripes, kStripes, out + e, (size_t)S);
-    for (int32_t l = 0; l < kStripes; l++) {
+    for (; e + L <= blockEnd; e += L)
+        Transpose<L>(striped + (size_t)e * L, L, out + e, (size_t)S);
+    for (int32_t l = 0; l < L; l++) {
         const int32_t end = std::min(S, w - l * S);
         for (int32_t i = e; i < end; i++)
-            out[l * S + i] = striped[(size_t)i * kStripes + l];
+            out[l * S + i] = striped[(size_t)i * L + l];
     }
 }
 
 // Input row r striped into dst: entry e + h, lane l is column l S + e (clamped), for e from -h.
-NYRA_TARGET_AVX512 void StripeRow(const FilterBand& band, int32_t r, const Stripes& st, int32_t h,
+template <int32_t L>
+NYRA_ALWAYS_INLINE void StripeRow(const FilterBand& band, int32_t r, const Stripes& st, int32_t h,
                                   uint16_t* pad, uint16_t* dst)
 {
     const int32_t w = band.width;
@@ -566,23 +621,25 @@ NYRA_TARGET_AVX512 void StripeRow(const FilterBand& band, int32_t r, const Strip
     for (size_t x = (size_t)h + w; x < st.padLength; x++)
         pad[x] = src[w - 1];
     int32_t e = 0;
-    for (; e + 16 <= st.entries; e += 16)
-        Transpose16(pad + e, (size_t)st.S, dst + (size_t)e * kStripes, kStripes);
-    for (int32_t l = 0; l < kStripes; l++) {
+    for (; e + L <= st.entries; e += L)
+        Transpose<L>(pad + e, (size_t)st.S, dst + (size_t)e * L, L);
+    for (int32_t l = 0; l < L; l++) {
         const uint16_t* p = pad + (size_t)l * st.S;
         for (int32_t i = e; i < st.entries; i++)
-            dst[(size_t)i * kStripes + l] = p[i];
+            dst[(size_t)i * L + l] = p[i];
     }
 }
 
-NYRA_TARGET_AVX512 void StripedRows(const RadialJob& j, StripedSums sums, FilterBand& band, uint8_t* scratch)
+template <typename VI>
+NYRA_ALWAYS_INLINE void StripedRows(const RadialJob& j, StripedSums sums, FilterBand& band, uint8_t* scratch)
 {
+    constexpr int32_t L = (int32_t)(sizeof(VI) / sizeof(int32_t));
     const int32_t w = band.width, h = j.h, n = 2 * h + 1;
-    const Stripes st = StripesFor(w, h);
+    const Stripes st = StripesFor(L, w, h);
     const int32_t S = st.S, E = st.entries;
     uint16_t* pad = reinterpret_cast<uint16_t*>(scratch + st.pad);
     uint16_t* ring = reinterpret_cast<uint16_t*>(scratch + st.ring);
-    Int16* pairs = reinterpret_cast<Int16*>(scratch + st.pairs);
+    VI* pairs = reinterpret_cast<VI*>(scratch + st.pairs);
     uint16_t* striped = reinterpret_cast<uint16_t*>(scratch + st.out);
     int32_t ringRow[kLargestFilterMask];  // the input row each slot holds
     for (int32_t i = 0; i < n; i++)
@@ -593,7 +650,7 @@ NYRA_TARGET_AVX512 void StripedRows(const RadialJob& j, StripedSums sums, Filter
             const int32_t r = y + i, slot = ((r % n) + n) % n;
             uint16_t* row = ring + (size_t)slot * st.rowLength;
             if (ringRow[slot] != r) {
-                StripeRow(band, r, st, h, pad, row);
+                StripeRow<L>(band, r, st, h, pad, row);
                 ringRow[slot] = r;
             }
             in[i + h] = row;
@@ -606,10 +663,10 @@ NYRA_TARGET_AVX512 void StripedRows(const RadialJob& j, StripedSums sums, Filter
                 const uint16_t* up = in[h - a];
                 const uint16_t* dn = in[h + a];
                 for (int32_t e = e0; e < e1; e++) {
-                    Int16 v, d;
-                    WidenPixels(up + (size_t)e * kStripes, &v);
+                    VI v, d;
+                    WidenPixels(up + (size_t)e * L, &v);
                     if (a > 0) {
-                        WidenPixels(dn + (size_t)e * kStripes, &d);
+                        WidenPixels(dn + (size_t)e * L, &d);
                         v += d;
                     }
                     pairs[(size_t)e * (h + 1) + a] = v;
@@ -617,9 +674,21 @@ NYRA_TARGET_AVX512 void StripedRows(const RadialJob& j, StripedSums sums, Filter
             }
         }
         sums(j, pairs + (size_t)h * (h + 1), S, striped);
-        UnstripeRow(striped, S, w, band.OutRow(y));
+        UnstripeRow<L>(striped, S, w, band.OutRow(y));
         band.RowDone(y);
     }
+}
+
+NYRA_TARGET_AVX2 void StripedRowsAvx2(const RadialJob& j, StripedSums sums, FilterBand& band,
+                                      uint8_t* scratch)
+{
+    StripedRows<Int8>(j, sums, band, scratch);
+}
+
+NYRA_TARGET_AVX512 void StripedRowsAvx512(const RadialJob& j, StripedSums sums, FilterBand& band,
+                                          uint8_t* scratch)
+{
+    StripedRows<Int16>(j, sums, band, scratch);
 }
 #endif
 
@@ -698,11 +767,16 @@ void RadialBand(void* context, FilterBand& band, uint8_t* scratch)
     switch (simd) {
     case 2:
         if (compiled && j.n >= kStripedFrom)
-            StripedRows(j, StripedEntriesFor(j.n), band, scratch);
+            StripedRowsAvx512(j, StripedEntriesFor(simd, j.n), band, scratch);
         else
             RadialRowsAvx512(j, compiled, band, scratch);
         return;
-    case 1: RadialRowsAvx2(j, compiled, band, scratch); return;
+    case 1:
+        if (compiled && j.n >= kStripedFrom)
+            StripedRowsAvx2(j, StripedEntriesFor(simd, j.n), band, scratch);
+        else
+            RadialRowsAvx2(j, compiled, band, scratch);
+        return;
     default: break;
     }
 #endif
@@ -738,8 +812,8 @@ bool RadialConvolve(const uint16_t* src, uint16_t* dst, int32_t width, int32_t h
     }
     size_t scratch = PairRowBytes(h, stride) + ((size_t)strip + kBlock) * sizeof(double);
 #if NYRA_HAVE_AVX2_PATH
-    if (compiled && n >= kStripedFrom)  // AVX-512 runs striped rows
-        scratch = std::max(scratch, StripesFor(width, h).total);
+    if (compiled && n >= kStripedFrom)  // striped rows (AVX2, AVX-512)
+        scratch = std::max(scratch, StripesFor(kMostStripes, width, h).total);
 #endif
     return RunFilterBands(src, dst, width, height, h, 32, scratch, RadialBand, &job);
 }

@@ -233,16 +233,20 @@ TEST(FilterExactness, WeightedSumsOnAFrameMatchExactly)
         SetSimdLimit(2);
     }
     // The masks up to 21 have a compiled form beside the plan; both add the same sums in the
-    // same order.
-    for (int32_t mask = 3; mask <= 21; mask += 2) {
-        for (int level : {0, 1, 2}) {
-            SetSimdLimit(level);
-            ref::Image planned = input, compiled = input;
-            SetRadialShapesCompiled(false);
-            SharpenFilter(planned.px.data(), input.w, input.h, mask, 20);
-            SetRadialShapesCompiled(true);
-            SharpenFilter(compiled.px.data(), input.w, input.h, mask, 20);
-            EXPECT_EQ(planned.px, compiled.px) << "sharpen " << mask << " path " << level;
+    // same order. (The narrow frames: rows cut into stripes shorter than the window, or
+    // narrower than the stripes.)
+    for (const ref::Image& frame : {input, testimg::Frame(37, 23, 6), testimg::Frame(5, 4, 7)}) {
+        for (int32_t mask = 3; mask <= 21; mask += 2) {
+            for (int level : {0, 1, 2}) {
+                SetSimdLimit(level);
+                ref::Image planned = frame, compiled = frame;
+                SetRadialShapesCompiled(false);
+                SharpenFilter(planned.px.data(), frame.w, frame.h, mask, 20);
+                SetRadialShapesCompiled(true);
+                SharpenFilter(compiled.px.data(), frame.w, frame.h, mask, 20);
+                EXPECT_EQ(planned.px, compiled.px)
+                    << frame.w << " wide, sharpen " << mask << " path " << level;
+            }
         }
     }
     SetRadialShapesCompiled(true);
