@@ -59,6 +59,11 @@ constexpr int kCompiledVectors = 2;
 #else
 constexpr int kCompiledVectors = 1;
 #endif
+// With AVX2 and AVX-512 the compiled masks from kStripedFrom run on striped rows (below).
+// Striping and unstriping cost about 0.7 ms a frame (2580 x 1706), so the smallest masks keep
+// the strips (measured on both paths and widths: mask 9 up to 1 ms faster in strips, 11 faster
+// striped).
+constexpr int32_t kStripedFrom = 11;
 std::atomic<int32_t> CompiledShapes{1};  // SetRadialShapesCompiled
 
 struct RadialPlan {
@@ -409,16 +414,18 @@ NYRA_TARGET_AVX512 void CompiledStripAvx512(const RadialJob& j, const int32_t* v
 }
 #endif
 
-// The compiled strip of mask n (N .. 2 kCompiledHalf + 1) for a SIMD level; null for others.
+// The compiled strip of mask n (N .. 2 kCompiledHalf + 1) for a SIMD level; null for other
+// masks, and for those that run striped rows.
 template <int32_t N = 3>
 StripSums CompiledStripFor(int simd, int32_t n)
 {
     if (n == N) {
 #if NYRA_HAVE_AVX2_PATH
-        if (simd == 2)
-            return CompiledStripAvx512<N>;
-        if (simd == 1)
-            return CompiledStripAvx2<N>;
+        if (simd > 0) {
+            if constexpr (N < kStripedFrom)
+                return simd == 2 ? CompiledStripAvx512<N> : CompiledStripAvx2<N>;
+            return nullptr;
+        }
 #endif
         (void)simd;
         return CompiledStripBase<N>;
@@ -440,10 +447,6 @@ StripSums CompiledStripFor(int simd, int32_t n)
 // measured no gain.)
 #if NYRA_HAVE_AVX2_PATH
 constexpr int32_t kMostStripes = 16;
-// Striping and unstriping cost about 0.7 ms a frame (2580 x 1706), so the smallest masks keep
-// the strips (measured on both paths and widths: mask 9 up to 1 ms faster in strips, 11 faster
-// striped).
-constexpr int32_t kStripedFrom = 11;
 constexpr int32_t kPairTile = 16;  // entries of pair rows built at a time
 
 typedef void (*StripedSums)(const RadialJob& j, const void* pairs, int32_t entries, uint16_t* out);
@@ -766,13 +769,13 @@ void RadialBand(void* context, FilterBand& band, uint8_t* scratch)
 #if NYRA_HAVE_AVX2_PATH
     switch (simd) {
     case 2:
-        if (compiled && j.n >= kStripedFrom)
+        if (!j.plan && j.n >= kStripedFrom)
             StripedRowsAvx512(j, StripedEntriesFor(simd, j.n), band, scratch);
         else
             RadialRowsAvx512(j, compiled, band, scratch);
         return;
     case 1:
-        if (compiled && j.n >= kStripedFrom)
+        if (!j.plan && j.n >= kStripedFrom)
             StripedRowsAvx2(j, StripedEntriesFor(simd, j.n), band, scratch);
         else
             RadialRowsAvx2(j, compiled, band, scratch);
