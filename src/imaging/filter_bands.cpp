@@ -91,7 +91,7 @@ bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t h
             bottomRows = (size_t)(std::min(height, band.y1 + halo) - band.y1);
             ringRows = (size_t)halo + (size_t)rowsAhead;
         }
-        size_t scratch = (scratchBytes + 63) & ~(size_t)63;
+        size_t scratch = Align64(scratchBytes);
         size_t rows = topRows + bottomRows + ringRows;
         uint8_t* base = static_cast<uint8_t*>(AlignedBlock(scratch + rows * row * 2, &blocks[b]));
         if (!base) {

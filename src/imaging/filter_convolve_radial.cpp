@@ -128,7 +128,7 @@ bool CompiledWeights(int32_t n, const double* weights, double* groupWeight, int3
 
 size_t PairRowBytes(int32_t h, int32_t stride)
 {
-    return ((size_t)(h + 1) * (size_t)stride * sizeof(int32_t) + 63) & ~(size_t)63;
+    return Align64((size_t)(h + 1) * (size_t)stride * sizeof(int32_t));
 }
 
 // Pair rows of output row y for columns x0 - h .. x0 + width + h - 1 (clamped to the image):
@@ -499,11 +499,6 @@ struct Stripes {
     size_t pad, ring, pairs, out, total;  // byte offsets
 };
 
-size_t Align64Bytes(size_t bytes)
-{
-    return (bytes + 63) & ~(size_t)63;
-}
-
 // For L stripes; each part is largest for the most stripes.
 Stripes StripesFor(int32_t L, int32_t w, int32_t h)
 {
@@ -511,12 +506,12 @@ Stripes StripesFor(int32_t L, int32_t w, int32_t h)
     st.S = (w + L - 1) / L;
     st.entries = st.S + 2 * h + kCompiledVectors;
     st.padLength = (size_t)L * st.S + 2 * h + kCompiledVectors;
-    st.rowLength = Align64Bytes((size_t)st.entries * L * sizeof(uint16_t)) / sizeof(uint16_t);
+    st.rowLength = Align64((size_t)st.entries * L * sizeof(uint16_t)) / sizeof(uint16_t);
     st.pad = 0;
-    st.ring = Align64Bytes(st.padLength * sizeof(uint16_t));
+    st.ring = Align64(st.padLength * sizeof(uint16_t));
     st.pairs = st.ring + (size_t)(2 * h + 1) * st.rowLength * sizeof(uint16_t);
     st.out = st.pairs + (size_t)st.entries * (h + 1) * L * sizeof(int32_t);
-    st.total = st.out + Align64Bytes(((size_t)st.S + kCompiledVectors) * L * sizeof(uint16_t));
+    st.total = st.out + Align64(((size_t)st.S + kCompiledVectors) * L * sizeof(uint16_t));
     return st;
 }
 

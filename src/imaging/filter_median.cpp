@@ -1323,11 +1323,6 @@ NYRA_TARGET_AVX512 void HistogramRowsAvx512(const PaddedWindow& win, int32_t w, 
 
 // ---- bands ------------------------------------------------------------------------------
 
-size_t Align64(size_t bytes)
-{
-    return (bytes + 63) & ~(size_t)63;
-}
-
 // Output rows per sweep of the histogram median: kMaxSweepRows where the AVX-512 path holds
 // the ring's n + T - 1 rows in the lanes of one column vector, else a row pair.
 int32_t SweepRows(int32_t n, int32_t simd)
@@ -1344,7 +1339,7 @@ size_t RingBytes(int32_t n, int32_t simd, int32_t width)
 // The sorted padded columns and merged pairs of one strip: at most 7 + 14 rows (7 x 7 one row
 // at a time; its pairs take 6 + 12, the 5 x 5 pairs 4 + 8).
 constexpr int32_t kSortedRows = 21;
-constexpr size_t kSortedRowBytes = (((size_t)kStrip + 6) * sizeof(uint16_t) + 63) & ~(size_t)63;
+constexpr size_t kSortedRowBytes = Align64(((size_t)kStrip + 6) * sizeof(uint16_t));
 size_t SortedBytes()
 {
     return kSortedRows * kSortedRowBytes;

@@ -36,11 +36,6 @@ struct SeparableJob {
     double factor;  // Laplace: level / 100
 };
 
-size_t Align64(size_t bytes)
-{
-    return (bytes + 63) & ~(size_t)63;
-}
-
 // A band's working memory: the input row as doubles with its edges repeated, the ring of
 // n + 1 horizontally filtered rows, a row of vertical sums, and (Laplace) four smoothed
 // rows with one repeated edge pixel on each side.

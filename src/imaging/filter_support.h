@@ -20,6 +20,12 @@ inline uint16_t RoundClamp(double x)
     return TruncClamp(x + 0.5);
 }
 
+// bytes rounded up to a whole number of 64-byte cache lines (working memory laid out in parts).
+constexpr size_t Align64(size_t bytes)
+{
+    return (bytes + 63) & ~(size_t)63;
+}
+
 // Every block a filter obtains comes from here: malloc, unless a test has asked for the Nth
 // request to fail (SetFilterAllocationFault).
 void* FilterAlloc(size_t bytes);
