@@ -9,8 +9,9 @@
 // whose shared n - 1 rows narrow the median to n + 1 candidates (a band's odd row and rows
 // narrower than a vector take other forms); larger masks slide a histogram along each row and
 // track the median as it moves, which costs O(n) per pixel instead of sorting n*n values.
+// The cross median runs its five-value network on vectors too, in place, row by row.
 // Failure: without a band's working memory the image is left unchanged; the cross median
-// without its copy likewise.
+// without its two saved rows likewise.
 #include "imaging/filter_median.h"
 
 #include <algorithm>
@@ -1520,6 +1521,71 @@ inline uint16_t Median5(uint16_t a, uint16_t b, uint16_t c, uint16_t d, uint16_t
     return std::max(lo, std::min(hi, c));
 }
 
+// Median5 on whole vectors (unsigned lanes, or the baseline's flipped signed ones), in place
+// of c. (No function returns a vector: its ABI differs between the baseline and the wider
+// copies.)
+template <typename V>
+NYRA_ALWAYS_INLINE void CrossMedianVector(V a, V b, V& c, V d, V e)
+{
+    const V lowA = a < b ? a : b, highA = a < b ? b : a;
+    const V lowD = d < e ? d : e, highD = d < e ? e : d;
+    const V lowMax = lowA < lowD ? lowD : lowA, highMin = highA < highD ? highA : highD;
+    const V lo = lowMax < highMin ? lowMax : highMin, hi = lowMax < highMin ? highMin : lowMax;
+    const V upper = hi < c ? hi : c;
+    c = lo < upper ? upper : lo;
+}
+
+template <typename V>
+NYRA_ALWAYS_INLINE void CrossMediansAt(const uint16_t* up, const uint16_t* row, const uint16_t* down,
+                                       int32_t x0, uint16_t* out)
+{
+    V a, b, c, d, e;
+    LoadPixels(a, up + x0);
+    LoadPixels(b, row + x0 - 1);
+    LoadPixels(c, row + x0);
+    LoadPixels(d, row + x0 + 1);
+    LoadPixels(e, down + x0);
+    CrossMedianVector(a, b, c, d, e);
+    StorePixels(out + x0, c);
+}
+
+// The cross medians of a row's inner pixels 1 .. width - 2 into out, by whole vectors (the
+// last overlaps the one before it); false when they are fewer than one vector.
+template <typename V>
+NYRA_ALWAYS_INLINE bool CrossMedianRowBody(const uint16_t* up, const uint16_t* row, const uint16_t* down,
+                                           int32_t width, uint16_t* out)
+{
+    constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
+    if (width - 2 < lanes)
+        return false;
+    int32_t x0 = 1;
+    for (; x0 + lanes <= width - 1; x0 += lanes)
+        CrossMediansAt<V>(up, row, down, x0, out);
+    if (x0 < width - 1)
+        CrossMediansAt<V>(up, row, down, width - 1 - lanes, out);
+    return true;
+}
+
+typedef bool (*CrossMedianRowFn)(const uint16_t*, const uint16_t*, const uint16_t*, int32_t, uint16_t*);
+
+bool CrossMedianRowBase(const uint16_t* up, const uint16_t* row, const uint16_t* down, int32_t width,
+                        uint16_t* out)
+{
+    return CrossMedianRowBody<Lanes8>(up, row, down, width, out);
+}
+
+NYRA_TARGET_AVX2 bool CrossMedianRowAvx2(const uint16_t* up, const uint16_t* row, const uint16_t* down,
+                                         int32_t width, uint16_t* out)
+{
+    return CrossMedianRowBody<Lanes16>(up, row, down, width, out);
+}
+
+NYRA_TARGET_AVX512 bool CrossMedianRowAvx512(const uint16_t* up, const uint16_t* row, const uint16_t* down,
+                                             int32_t width, uint16_t* out)
+{
+    return CrossMedianRowBody<Lanes32>(up, row, down, width, out);
+}
+
 }  // namespace
 
 void MedianFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)
@@ -1543,18 +1609,25 @@ void FastNoiseRemoval(uint16_t* pixels, int32_t width, int32_t height)
 {
     if (!pixels || width < 3 || height < 3)
         return;
-    size_t count = PixelCount(width, height);
-    FilterBuffer<uint16_t> copy(count);
-    if (!copy)
+    // Written in place: only the unfiltered row above and the row itself need keeping.
+    FilterBuffer<uint16_t> saved(2 * (size_t)width);
+    if (!saved)
         return;
-    memcpy(copy.data(), pixels, count * sizeof(uint16_t));
+    const int32_t simd = SimdLevel();
+    const CrossMedianRowFn vectorRow = simd == 2   ? CrossMedianRowAvx512
+                                       : simd == 1 ? CrossMedianRowAvx2
+                                                   : CrossMedianRowBase;
+    uint16_t* up = saved.data();
+    uint16_t* row = saved.data() + width;
+    memcpy(up, pixels, (size_t)width * sizeof(uint16_t));
     for (int32_t y = 1; y < height - 1; y++) {
-        const uint16_t* up = pixels + (size_t)(y - 1) * width;
-        const uint16_t* row = pixels + (size_t)y * width;
-        const uint16_t* down = pixels + (size_t)(y + 1) * width;
-        uint16_t* o = copy.data() + (size_t)y * width;
-        for (int32_t x = 1; x < width - 1; x++)
-            o[x] = Median5(up[x], row[x - 1], row[x], row[x + 1], down[x]);
+        uint16_t* o = pixels + (size_t)y * width;
+        const uint16_t* down = o + width;
+        memcpy(row, o, (size_t)width * sizeof(uint16_t));
+        if (!vectorRow(up, row, down, width, o)) {
+            for (int32_t x = 1; x < width - 1; x++)
+                o[x] = Median5(up[x], row[x - 1], row[x], row[x + 1], down[x]);
+        }
+        std::swap(up, row);
     }
-    memcpy(pixels, copy.data(), count * sizeof(uint16_t));
 }
