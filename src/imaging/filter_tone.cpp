@@ -217,9 +217,18 @@ bool BuildToneTable(int32_t type, const int32_t p[3], const uint32_t* h, size_t 
                    : level <= 100 ? (double)level / 10.0
                                   : 10.0;
         double base = k * 65536.0;
+        const PowNear near;
         for (int32_t i = 0; i <= kTop; i++) {
-            double v = std::pow(base, (double)i / 65535.0) / k - 1.0;
-            table[i] = RoundClamp(v > 0.0 ? v : 0.0);
+            const double t = (double)i / 65535.0;
+            // The entry is v + 0.5 = pow / k - 0.5 truncated, which is 0 wherever v is negative
+            // (v > -1 here, and truncation goes toward zero).
+            const int32_t settled = SettledFloor(near(base, t) / k, -0.5);
+            if (settled >= 0) {
+                table[i] = (uint16_t)(settled < kTop ? settled : kTop);
+            } else {
+                double v = std::pow(base, t) / k - 1.0;
+                table[i] = RoundClamp(v > 0.0 ? v : 0.0);
+            }
         }
         return true;
     }

@@ -102,6 +102,7 @@ constexpr double kPowNearError = 1e-12;
 // floor, else -1: an entry computed as v from PowNear then equals the one std::pow gives.
 // 0 <= v < 2^30 (truncation is then the floor, in 32 bits: 32-bit code converts a double to
 // a 64-bit integer in a library call); bias 0 for truncated curves, 0.5 for rounded ones.
+// Where v + bias lies between -1 and 0 the result is 0, its truncation.
 inline int32_t SettledFloor(double v, double bias)
 {
     const double margin = v * kPowNearError + 1e-300;
