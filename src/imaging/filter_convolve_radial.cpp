@@ -36,6 +36,7 @@
 #include "imaging/filter_radial_shape.h"
 #include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
+#include "imaging/filter_transpose.h"
 
 NYRA_VECTORIZE_LOOPS
 
@@ -534,26 +535,7 @@ NYRA_TARGET_AVX2 inline void Transpose(const uint16_t* src, size_t stride, uint1
 template <>
 NYRA_TARGET_AVX2 inline void Transpose<8>(const uint16_t* src, size_t stride, uint16_t* dst, size_t dstStride)
 {
-    __m128i r[8], t[8];
-    for (int i = 0; i < 8; i++)
-        r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i * stride));
-    for (int i = 0; i < 8; i += 2) {
-        t[i] = _mm_unpacklo_epi16(r[i], r[i + 1]);
-        t[i + 1] = _mm_unpackhi_epi16(r[i], r[i + 1]);
-    }
-    for (int i = 0; i < 8; i += 4) {
-        r[i] = _mm_unpacklo_epi32(t[i], t[i + 2]);
-        r[i + 1] = _mm_unpackhi_epi32(t[i], t[i + 2]);
-        r[i + 2] = _mm_unpacklo_epi32(t[i + 1], t[i + 3]);
-        r[i + 3] = _mm_unpackhi_epi32(t[i + 1], t[i + 3]);
-    }
-    // r[4 g + c / 2]: columns c, c + 1 of rows 4 g .. 4 g + 3
-    for (int c = 0; c < 4; c++) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * c * dstStride),
-                         _mm_unpacklo_epi64(r[c], r[4 + c]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + (2 * c + 1) * dstStride),
-                         _mm_unpackhi_epi64(r[c], r[4 + c]));
-    }
+    Transpose8x8(src, (ptrdiff_t)stride, dst, (ptrdiff_t)dstStride);
 }
 
 template <>

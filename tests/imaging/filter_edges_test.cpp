@@ -178,6 +178,27 @@ Pixels Seq(size_t n)
     return p;
 }
 
+// Sides that are and are not whole blocks of eight, both ways round.
+TEST(Geometry, QuarterTurnsMovePixelsAsDefined)
+{
+    for (const auto& side : {std::pair<int32_t, int32_t>{64, 40}, {37, 29}, {8, 71}, {5, 3}}) {
+        const int32_t w = side.first, h = side.second;
+        const Pixels src = Seq((size_t)w * h);
+        for (bool clockwise : {true, false}) {
+            Image16 im{w, h, static_cast<uint16_t*>(malloc(src.size() * 2))};
+            memcpy(im.pixels, src.data(), src.size() * 2);
+            RotateQuarter(&im, clockwise);
+            Pixels want(src.size());
+            for (int32_t y = 0; y < h; y++)
+                for (int32_t x = 0; x < w; x++)
+                    want[clockwise ? (size_t)x * h + (h - 1 - y) : (size_t)(w - 1 - x) * h + y] =
+                        src[(size_t)y * w + x];
+            EXPECT_EQ(Pixels(im.pixels, im.pixels + src.size()), want) << w << "x" << h << " " << clockwise;
+            free(im.pixels);
+        }
+    }
+}
+
 TEST(Geometry, QuarterTurnsOfTheWorkedExample)
 {
     // Rows (a b c) and (d e f).
