@@ -100,7 +100,7 @@ struct MedianJob {
 };
 
 constexpr int32_t kColumnLanes = 32;
-// Output rows per sweep of the AVX-512 histogram median (at most; see SweepRows).
+// Output rows per sweep of the AVX2 and AVX-512 histogram median (at most; see SweepRows).
 constexpr int32_t kMaxSweepRows = 5;
 
 // The padded input rows of a band: a ring of `slots` rows (n + 1, or n + T - 1 where T rows
@@ -112,10 +112,10 @@ struct PaddedWindow {
     int32_t n, h, pw, base;
     int32_t slots;
     const uint16_t* rows[kLargestFilterMask + kMaxSweepRows];
-    // Optional (masks up to 31, the AVX-512 histogram): the ring again by padded column, 32
-    // values per column in the order of the ring's slots, so that the values entering and
-    // leaving a window as it moves one column are two vectors. windowLanes[t]: the slots of
-    // the window of output row y + t (Point).
+    // Optional (masks up to 31, the AVX2 and AVX-512 histogram): the ring again by padded
+    // column, 32 values per column in the order of the ring's slots, so that the values
+    // entering and leaving a window as it moves one column are one or two vectors.
+    // windowLanes[t]: the slots of the window of output row y + t (Point).
     uint16_t* columns = nullptr;
     uint32_t windowLanes[kMaxSweepRows] = {};
     uint64_t windowBytes[kMaxSweepRows] = {};  // the same lanes, two bits each (AVX2 masks)
@@ -1123,7 +1123,7 @@ constexpr size_t kHistogramBytes = 65536 * sizeof(uint16_t);
 constexpr size_t kHistogramStride = kHistogramBytes + 2112;
 constexpr ptrdiff_t kHistogramCounts = kHistogramStride / sizeof(uint16_t);
 
-// ---- several rows per sweep (AVX-512) ---------------------------------------------------
+// ---- several rows per sweep (AVX2, AVX-512) ---------------------------------------------
 // T output rows y .. y + T - 1 (win.rows[0 .. n + T - 2]) share the n - T + 1 input rows
 // T - 1 .. n - 1, kept in one histogram; each of the other 2 (T - 1) rows has its own, so
 // a column step costs n + T - 1 counter pairs for T pixels. Output row t's window is the
@@ -1186,7 +1186,7 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t Lane(__m512i v, int32_t j)
 
 // The counts of values v .. v + 15 in a window.
 template <int32_t T, int32_t Row>
-NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 __m256i WindowCounts16(const uint16_t* hist, int32_t v)
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX2 __m256i WindowCounts16(const uint16_t* hist, int32_t v)
 {
     __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hist + v));
     for (int32_t i = 1; i < T; i++)
@@ -1255,18 +1255,100 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 void NextMedian(const uint16_t* hist, int3
 }
 
 template <int32_t T, size_t... Row>
-NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 void NextMedians(const uint16_t* hist, int32_t k, int32_t* med,
-                                                       int32_t* less, uint16_t* const* out, int32_t x,
-                                                       std::index_sequence<Row...>)
+inline NYRA_TARGET_AVX512 void NextMedians(const uint16_t* hist, int32_t k, int32_t* med, int32_t* less,
+                                           uint16_t* const* out, int32_t x, std::index_sequence<Row...>)
 {
     (NextMedian<T, (int32_t)Row>(hist, k, med, less, out, x), ...);
 }
 
+// The same with AVX2: blocks of 16 values, lane masks as two bits per lane.
+template <int32_t T, int32_t Row>
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX2 int32_t SeekMedianAvx2(const uint16_t* hist, int32_t k, int32_t med,
+                                                           int32_t& less)
+{
+    const bool down = less > k;
+    int32_t base = down ? med - 16 : med;
+    __m256i counts = WindowCounts16<T, Row>(hist, base);
+    __m256i upTo = RunningSums16(counts);
+    int32_t inBlock = ((Lanes16)upTo)[15];
+    int32_t below = down ? less - inBlock : less;  // window values below base
+    if (below > k || below + inBlock <= k) {
+        // Further away, as SeekMedian, by blocks of 16.
+        const bool up = below <= k;
+        const int32_t step = up ? 16 : -16;
+        int32_t rem = up ? k - below - inBlock : below - k - 1;
+        for (;;) {
+            base += step;
+            counts = WindowCounts16<T, Row>(hist, base);
+            upTo = RunningSums16(counts);
+            inBlock = ((Lanes16)upTo)[15];
+            if (inBlock > rem)
+                break;
+            rem -= inBlock;
+        }
+        below = up ? k - rem : k + 1 + rem - inBlock;
+    }
+    // The lanes whose before[j] is at most k - below: a prefix, as before only grows.
+    const __m256i before = _mm256_sub_epi16(upTo, counts);
+    const __m256i limit = _mm256_set1_epi16((short)(k - below));
+    const uint32_t atMost =
+        (uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_max_epu16(before, limit), limit));
+    const int32_t j = __builtin_popcount(atMost) / 2 - 1;
+    less = below + ((Lanes16)before)[j];
+    return base + j;
+}
+
+template <int32_t T, size_t... Row>
+inline NYRA_TARGET_AVX2 void NextMediansAvx2(const uint16_t* hist, int32_t k, int32_t* med, int32_t* less,
+                                             uint16_t* const* out, int32_t x, std::index_sequence<Row...>)
+{
+    ((med[Row] = SeekMedianAvx2<T, (int32_t)Row>(hist, k, med[Row], less[Row]),
+      out[Row][x] = (uint16_t)med[Row]),
+     ...);
+}
+
+// A sweep's step to column x from the ring's columns (win.columns), the values leaving (gone,
+// padded column x - 1) and entering (come, x + n - 1) the windows: less[t] += those of window
+// t entering less those leaving below med[t], two vector comparisons per window instead of 2n
+// scalar ones. True when a row of the sweep keeps its value (flat stretches).
+template <int32_t T>
+inline NYRA_TARGET_AVX512 bool StepCrossings(const PaddedWindow& win, const uint16_t* gone,
+                                             const uint16_t* come, const int32_t* med, int32_t* less)
+{
+    const __m512i g = _mm512_load_si512(gone), c = _mm512_load_si512(come);
+#pragma GCC unroll 8
+    for (int32_t t = 0; t < T; t++) {
+        const __m512i m = _mm512_set1_epi16((short)(uint16_t)med[t]);
+        const __mmask32 in = win.windowLanes[t];
+        less[t] += __builtin_popcount(_mm512_mask_cmplt_epu16_mask(in, c, m))
+                   - __builtin_popcount(_mm512_mask_cmplt_epu16_mask(in, g, m));
+    }
+    return _mm512_mask_cmpeq_epi16_mask(win.windowLanes[0] | win.windowLanes[T - 1], g, c) != 0;
+}
+
+template <int32_t T>
+inline NYRA_TARGET_AVX2 bool StepCrossingsAvx2(const PaddedWindow& win, const uint16_t* gone,
+                                               const uint16_t* come, const int32_t* med, int32_t* less)
+{
+#pragma GCC unroll 8
+    for (int32_t t = 0; t < T; t++)
+        less[t] +=
+            BelowInColumn(come, med[t], win.windowBytes[t]) - BelowInColumn(gone, med[t], win.windowBytes[t]);
+    const __m256i* g = reinterpret_cast<const __m256i*>(gone);
+    const __m256i* c = reinterpret_cast<const __m256i*>(come);
+    const uint64_t same = (uint64_t)(uint32_t)_mm256_movemask_epi8(
+                              _mm256_cmpeq_epi16(_mm256_load_si256(g), _mm256_load_si256(c)))
+                          | (uint64_t)(uint32_t)_mm256_movemask_epi8(
+                                _mm256_cmpeq_epi16(_mm256_load_si256(g + 1), _mm256_load_si256(c + 1)))
+                                << 32;
+    return (same & (win.windowBytes[0] | win.windowBytes[T - 1])) != 0;
+}
+
 // hist: the shared histogram, followed at kHistogramCounts intervals by the 2 (T - 1) of the
 // rows only some windows hold (own[0 .. T - 2] rows 0 .. T - 2, own[T - 1 ..] rows n ..).
-template <int32_t T>
-NYRA_TARGET_AVX512 void HistogramRowsAvx512(const PaddedWindow& win, int32_t w, uint16_t* const* out,
-                                            uint16_t* hist)
+template <int32_t T, bool kWide>
+NYRA_ALWAYS_INLINE void HistogramRowsBody(const PaddedWindow& win, int32_t w, uint16_t* const* out,
+                                          uint16_t* hist)
 {
     const int32_t n = win.n;
     const int32_t k = n * n / 2;
@@ -1282,14 +1364,18 @@ NYRA_TARGET_AVX512 void HistogramRowsAvx512(const PaddedWindow& win, int32_t w, 
     int32_t med[T], less[T];
     for (int32_t t = 0; t < T; t++)
         med[t] = FirstMedianGuess(win, t, less[t]);
-    const __mmask32 sweepLanes = win.windowLanes[0] | win.windowLanes[T - 1];
     for (int32_t x = 0; x < w; x++) {
         if (x > 0) {
-            const __m512i gone = _mm512_load_si512(win.columns + (size_t)(x - 1) * kColumnLanes);
-            const __m512i come = _mm512_load_si512(win.columns + (size_t)(x + n - 1) * kColumnLanes);
+            const uint16_t* gone = win.columns + (size_t)(x - 1) * kColumnLanes;
+            const uint16_t* come = win.columns + (size_t)(x + n - 1) * kColumnLanes;
             // Where no row keeps its value (noise), every row moves without a test; flat
             // stretches skip the rows whose counters would only go down and up again.
-            if (_mm512_mask_cmpeq_epi16_mask(sweepLanes, gone, come) == 0) {
+            bool same;
+            if constexpr (kWide)
+                same = StepCrossings<T>(win, gone, come, med, less);
+            else
+                same = StepCrossingsAvx2<T>(win, gone, come, med, less);
+            if (!same) {
                 for (int32_t i = T - 1; i < n; i++)
                     MoveCount(win.rows[i] + x, n, shared);
                 for (int32_t i = 0; i < T - 1; i++) {
@@ -1304,15 +1390,11 @@ NYRA_TARGET_AVX512 void HistogramRowsAvx512(const PaddedWindow& win, int32_t w, 
                     SlideCounts(win.rows[n + i] + x, n, shared + (T + i) * kHistogramCounts);
                 }
             }
-#pragma GCC unroll 8
-            for (int32_t t = 0; t < T; t++) {
-                const __m512i m = _mm512_set1_epi16((short)(uint16_t)med[t]);
-                const __mmask32 in = win.windowLanes[t];
-                less[t] += __builtin_popcount(_mm512_mask_cmplt_epu16_mask(in, come, m))
-                           - __builtin_popcount(_mm512_mask_cmplt_epu16_mask(in, gone, m));
-            }
         }
-        NextMedians<T>(hist, k, med, less, out, x, std::make_index_sequence<T>());
+        if constexpr (kWide)
+            NextMedians<T>(hist, k, med, less, out, x, std::make_index_sequence<T>());
+        else
+            NextMediansAvx2<T>(hist, k, med, less, out, x, std::make_index_sequence<T>());
     }
     AddRows(win, T - 1, n, w - 1, shared, -1);
     for (int32_t i = 0; i < T - 1; i++) {
@@ -1320,15 +1402,29 @@ NYRA_TARGET_AVX512 void HistogramRowsAvx512(const PaddedWindow& win, int32_t w, 
         AddRows(win, n + i, n + i + 1, w - 1, own[T - 1 + i], -1);
     }
 }
+
+template <int32_t T>
+__attribute__((flatten)) NYRA_TARGET_AVX512 void HistogramRowsAvx512(const PaddedWindow& win, int32_t w,
+                                                                     uint16_t* const* out, uint16_t* hist)
+{
+    HistogramRowsBody<T, true>(win, w, out, hist);
+}
+
+template <int32_t T>
+__attribute__((flatten)) NYRA_TARGET_AVX2 void HistogramRowsAvx2(const PaddedWindow& win, int32_t w,
+                                                                 uint16_t* const* out, uint16_t* hist)
+{
+    HistogramRowsBody<T, false>(win, w, out, hist);
+}
 #endif
 
 // ---- bands ------------------------------------------------------------------------------
 
-// Output rows per sweep of the histogram median: kMaxSweepRows where the AVX-512 path holds
-// the ring's n + T - 1 rows in the lanes of one column vector, else a row pair.
+// Output rows per sweep of the histogram median: kMaxSweepRows where the AVX2 and AVX-512
+// paths hold the ring's n + T - 1 rows in the lanes of one column, else a row pair.
 int32_t SweepRows(int32_t n, int32_t simd)
 {
-    return NYRA_HAVE_AVX2_PATH && simd == 2 && n > 7 && n + kMaxSweepRows - 1 <= kColumnLanes ? kMaxSweepRows
+    return NYRA_HAVE_AVX2_PATH && simd >= 1 && n > 7 && n + kMaxSweepRows - 1 <= kColumnLanes ? kMaxSweepRows
                                                                                               : 2;
 }
 
@@ -1429,7 +1525,10 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
             uint16_t* out[kMaxSweepRows] = {band.OutRow(y)};
             for (int32_t t = 1; t < sweep; t++)
                 out[t] = second + (t - 1) * outStride;
-            HistogramRowsAvx512<kMaxSweepRows>(win, w, out, hist[0]);
+            if (job.simd == 2)
+                HistogramRowsAvx512<kMaxSweepRows>(win, w, out, hist[0]);
+            else
+                HistogramRowsAvx2<kMaxSweepRows>(win, w, out, hist[0]);
             // Row y + t's place in the band's ring is free only once the rows before it are done.
             band.RowDone(y);
             for (int32_t t = 1; t < sweep; t++) {
