@@ -2,7 +2,8 @@
 // Laplace Edge Enhancement (21), Sharpen (22) and Smooth (23), with clamped borders.
 // Inputs: a W x H block, the mask size and level of a filter entry. Output: the same block.
 // Method: the Gaussian Blur kernel is the product of one 1-D Gaussian across and down, so it
-// runs as two passes (filter_separable.cpp). Sharpen weights depend only on a neighbour's
+// runs as two passes (filter_separable.cpp), which also combine each row of Gaussian Edge
+// Enhancement with its unblurred row. Sharpen weights depend only on a neighbour's
 // distance from the middle; it runs the radial engine (filter_convolve_radial.cpp), which adds
 // equal-weight pixels as integers. Smooth is an exact integer box sum. All three write back in
 // place through row bands.
@@ -15,7 +16,6 @@
 
 #include "imaging/filter_bands.h"
 #include "imaging/filter_convolve_radial.h"
-#include "imaging/filter_doubles.h"
 #include "imaging/filter_separable.h"
 #include "imaging/filter_simd.h"
 #include "imaging/filter_support.h"
@@ -226,78 +226,15 @@ void SmoothFilter(uint16_t* pixels, int32_t width, int32_t height, int32_t mask)
     RunFilterBands(pixels, pixels, width, height, n / 2, 32, BoxScratchBytes(n, width), BoxBand, &job);
 }
 
-namespace {
-
-// kLanes pixels from p as 32-bit integers.
-template <int32_t kLanes, typename Ints>
-NYRA_ALWAYS_INLINE void WidenPixels(const uint16_t* p, Ints& out)
-{
-    typedef uint16_t Pixels __attribute__((vector_size(kLanes * sizeof(uint16_t))));
-    Pixels px;
-    memcpy(&px, p, sizeof px);
-    out = __builtin_convertvector(px, Ints);
-}
-
-// pixels[i] = RoundClamp((v - b) * factor + v), v = pixels[i], b = blurred[i]: the same two
-// double operations per pixel, a vector of pixels at a time with AVX2 and AVX-512 (the
-// baseline, and the rest, one by one).
-template <typename VD>
-NYRA_ALWAYS_INLINE void UnsharpBody(uint16_t* pixels, const uint16_t* blurred, size_t count, double factor)
-{
-    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
-    size_t i = 0;
-    if constexpr (kLanes >= 4) {
-        typedef int32_t Ints __attribute__((vector_size(kLanes * sizeof(int32_t))));
-        const VD f = factor - VD{};
-        for (; i + kLanes <= count; i += kLanes) {
-            Ints pv, pb;
-            WidenPixels<kLanes>(pixels + i, pv);
-            WidenPixels<kLanes>(blurred + i, pb);
-            const VD v = __builtin_convertvector(pv, VD), b = __builtin_convertvector(pb, VD);
-            RoundVector((v - b) * f + v, pixels + i);
-        }
-    }
-    for (; i < count; i++) {
-        const double v = pixels[i];
-        pixels[i] = RoundClamp((v - (double)blurred[i]) * factor + v);
-    }
-}
-
-void UnsharpBase(uint16_t* pixels, const uint16_t* blurred, size_t count, double factor)
-{
-    UnsharpBody<Double2>(pixels, blurred, count, factor);
-}
-
-#if NYRA_HAVE_AVX2_PATH
-NYRA_TARGET_AVX2 void UnsharpAvx2(uint16_t* pixels, const uint16_t* blurred, size_t count, double factor)
-{
-    UnsharpBody<Double4>(pixels, blurred, count, factor);
-}
-
-NYRA_TARGET_AVX512 void UnsharpAvx512(uint16_t* pixels, const uint16_t* blurred, size_t count, double factor)
-{
-    UnsharpBody<Double8>(pixels, blurred, count, factor);
-}
-#endif
-
-}  // namespace
-
 void GaussianEdgeEnhance(uint16_t* pixels, int32_t width, int32_t height, int32_t mask, int32_t level)
 {
-    size_t count = PixelCount(width, height);
-    if (!pixels || count == 0)
+    // Without its weights or its memory the filter leaves the image as it is, as the blur it
+    // starts from would then be the image itself.
+    int32_t n = NormaliseMask(mask);
+    if (!pixels || PixelCount(width, height) == 0 || n == 0)
         return;
-    FilterBuffer<uint16_t> blurred(count);
-    if (!blurred)
+    FilterBuffer<double> weights((size_t)n);
+    if (!weights || !GaussianBlurAxisWeights(mask, weights.data(), &n))
         return;
-    GaussianBlurInto(pixels, blurred.data(), width, height, mask);
-    const double factor = (double)level / 400.0;
-#if NYRA_HAVE_AVX2_PATH
-    switch (SimdLevel()) {
-    case 2: UnsharpAvx512(pixels, blurred.data(), count, factor); return;
-    case 1: UnsharpAvx2(pixels, blurred.data(), count, factor); return;
-    default: break;
-    }
-#endif
-    UnsharpBase(pixels, blurred.data(), count, factor);
+    UnsharpBands(pixels, width, height, n, weights.data(), (double)level / 400.0);
 }

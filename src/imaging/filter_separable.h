@@ -1,5 +1,6 @@
 // Row-band engine for kernels that are the product of one 1-D kernel across and the same one
-// down: Gaussian Blur and Laplace's pre-smoothing. Internal to imaging/.
+// down: Gaussian Blur, the blur of Unsharp Mask and Laplace's pre-smoothing. Internal to
+// imaging/.
 #pragma once
 #include <cstdint>
 
@@ -9,6 +10,11 @@
 // exact result lies within a few ulps of x.5. False (dst untouched) without memory.
 bool SeparableBlur(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t n,
                    const double* weights);
+
+// Unsharp Mask in place: every pixel v becomes (v - b) x factor + v, rounded and clamped,
+// where b is the pixel SeparableBlur gives. False (image untouched) without memory.
+bool UnsharpBands(uint16_t* pixels, int32_t width, int32_t height, int32_t n, const double* weights,
+                  double factor);
 
 // Laplace Edge Enhancement in place: with n > 0 the image is first smoothed through the n
 // weights in the defined order (each pass adds its products from the first weight to the

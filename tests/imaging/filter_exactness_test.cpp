@@ -357,6 +357,7 @@ TEST(FilterExactness, AnyNumberOfBandsGivesTheSamePixels)
         [](uint16_t* p) { MedianFilter(p, 150, 301, 21); },
         [](uint16_t* p) { SharpenFilter(p, 150, 301, 21, 20); },
         [](uint16_t* p) { GaussianBlur(p, 150, 301, 15); },
+        [](uint16_t* p) { GaussianEdgeEnhance(p, 150, 301, 15, 100); },
         // Halos taller than a band.
         [](uint16_t* p) { MedianFilter(p, 150, 301, 81); },
         [](uint16_t* p) { SharpenFilter(p, 150, 301, 75, 20); },
