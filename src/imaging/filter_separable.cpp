@@ -49,14 +49,14 @@ constexpr int32_t kDownRows = 8;
 // Vectors per block: 32-bit x86 has eight vector registers, so two sums and their operands;
 // x86_64 has sixteen or more. AVX-512 in 32-bit code keeps four sums all the same (Gaussian
 // Blur 11.0 -> 9.7 ms there; with SSE2 or AVX2 four were slower), except in Laplace's
-// two-row vertical pass, whose two sums per vector fit the eight registers only with two
-// vectors (Laplace 21 there: 19.8 -> 18.5 ms).
+// two-row vertical pass, whose two sums per vector fit the eight registers without spilling
+// only with one vector (Laplace 21 there: 19.8 ms with four, 18.5 with two, 16.3 with one).
 #if defined(__x86_64__) || defined(_M_X64)
 constexpr int kVectors = 4;
 constexpr int kPairVectors512 = 4;
 #else
 constexpr int kVectors = 2;
-constexpr int kPairVectors512 = 2;
+constexpr int kPairVectors512 = 1;
 #endif
 constexpr int kVectors512 = 4;
 
