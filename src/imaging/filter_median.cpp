@@ -962,6 +962,16 @@ inline NYRA_TARGET_AVX512 void CountCrossings(const PaddedWindow& win, int32_t x
              - __builtin_popcount(_mm512_mask_cmplt_epu16_mask(inB, gone, b));
 }
 
+// The last of 16 lanes whose before[j] is at most limit (those lanes are a prefix, as before
+// only grows): the unsigned comparison as a maximum and an equality, two mask bits per lane.
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX2 int32_t LastLaneAtMost16(__m256i before, int32_t limit)
+{
+    const __m256i l = _mm256_set1_epi16((short)limit);
+    const uint32_t atMost =
+        (uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_max_epu16(before, l), l));
+    return __builtin_popcount(atMost) / 2 - 1;
+}
+
 // The same with AVX2: 16 counts around the median, and lane masks as two bits per lane.
 inline NYRA_TARGET_AVX2 bool NearMedianAvx2(const uint16_t* a, const uint16_t* b, int32_t k, int32_t& med,
                                             int32_t& less)
@@ -979,11 +989,7 @@ inline NYRA_TARGET_AVX2 bool NearMedianAvx2(const uint16_t* a, const uint16_t* b
     const int32_t lessLow = less - sums[7];  // window values below med - 8
     if (lessLow > k || lessLow + sums[15] <= k)
         return false;
-    // The lanes whose before[j] is at most k - lessLow: a prefix, as before only grows.
-    const __m256i limit = _mm256_set1_epi16((short)(k - lessLow));
-    const uint32_t atMost =
-        (uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_max_epu16(before, limit), limit));
-    const int32_t j = __builtin_popcount(atMost) / 2 - 1;
+    const int32_t j = LastLaneAtMost16(before, k - lessLow);
     med = med - 8 + j;
     less = lessLow + sums[16 + j];
     return true;
@@ -1288,12 +1294,8 @@ NYRA_ALWAYS_INLINE NYRA_TARGET_AVX2 int32_t SeekMedianAvx2(const uint16_t* hist,
         }
         below = up ? k - rem : k + 1 + rem - inBlock;
     }
-    // The lanes whose before[j] is at most k - below: a prefix, as before only grows.
     const __m256i before = _mm256_sub_epi16(upTo, counts);
-    const __m256i limit = _mm256_set1_epi16((short)(k - below));
-    const uint32_t atMost =
-        (uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_max_epu16(before, limit), limit));
-    const int32_t j = __builtin_popcount(atMost) / 2 - 1;
+    const int32_t j = LastLaneAtMost16(before, k - below);
     less = below + ((Lanes16)before)[j];
     return base + j;
 }
