@@ -5,9 +5,10 @@
 #include <cstdint>
 
 // dst = src through the n weights horizontally, then vertically (clamped borders), rounded
-// and clamped; dst may be src. The weights must be symmetric: each pass adds the two pixels
-// of one weight first, which rounds differently from a row-major n x n sum only when the
-// exact result lies within a few ulps of x.5. False (dst untouched) without memory.
+// and clamped; dst may be src. The weights must be symmetric and not negative, adding up to
+// about one (Gaussian weights): each pass adds the two pixels of one weight first, which
+// rounds differently from a row-major n x n sum only when the exact result lies within a few
+// ulps of x.5. False (dst untouched) without memory.
 bool SeparableBlur(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t n,
                    const double* weights);
 

@@ -260,17 +260,21 @@ TEST(FilterExactness, WeightedSumsOnAFrameMatchExactly)
             }
         }
     }
-    // Unsharp Mask: every path gives the baseline's pixels (a 37-wide frame leaves a ragged
-    // end after the vectors).
+    // Unsharp Mask and Gaussian Blur: every path gives the baseline's pixels (a 37-wide frame
+    // leaves a ragged end after the vectors).
     for (const ref::Image& frame : {input, testimg::Frame(37, 23, 6)}) {
-        std::vector<uint16_t> want;
+        std::vector<uint16_t> want[3];
         for (int level : {0, 1, 2}) {
             SetSimdLimit(level);
-            ref::Image got = frame;
-            GaussianEdgeEnhance(got.px.data(), frame.w, frame.h, 5, 100);
-            if (level == 0)
-                want = got.px;
-            EXPECT_EQ(got.px, want) << frame.w << " wide, unsharp path " << level;
+            ref::Image got[3] = {frame, frame, frame};
+            GaussianEdgeEnhance(got[0].px.data(), frame.w, frame.h, 5, 100);
+            GaussianBlur(got[1].px.data(), frame.w, frame.h, 3);
+            GaussianBlur(got[2].px.data(), frame.w, frame.h, 15);
+            for (int i = 0; i < 3; i++) {
+                if (level == 0)
+                    want[i] = got[i].px;
+                EXPECT_EQ(got[i].px, want[i]) << frame.w << " wide, case " << i << " path " << level;
+            }
         }
     }
     SetRadialShapesCompiled(true);
