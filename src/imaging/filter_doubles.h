@@ -34,15 +34,6 @@ NYRA_ALWAYS_INLINE void RoundVector(const VD& v, uint16_t* out)
         out[i] = RoundClamp(d[i]);
 }
 
-// RoundVector for sums known to lie in 0 .. 2^31 - 1 (non-negative weights adding up to about
-// one, on pixels): the truncated integers then saturate to 16 bits, which is the same clamp
-// in fewer instructions.
-template <typename VD>
-NYRA_ALWAYS_INLINE void RoundSumVector(const VD& v, uint16_t* out)
-{
-    RoundVector(v, out);
-}
-
 #if NYRA_HAVE_AVX2_PATH
 // The same with the instructions: min(65535, y) keeps a NaN, max(y, 0) turns it into 0.
 NYRA_TARGET_AVX2 inline void RoundVector(const Double4& v, uint16_t* out)
@@ -63,9 +54,19 @@ NYRA_TARGET_AVX512 inline void RoundVector(const Double8& v, uint16_t* out)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_maskz_cvtepi32_epi16(0xFF, i));
 }
 
+// RoundVector for sums known to lie in 0 .. 2^31 - 1 (non-negative weights adding up to about
+// one, on pixels): the truncated integers then saturate to 16 bits, which is the same clamp
+// in fewer instructions.
 NYRA_TARGET_AVX512 inline void RoundSumVector(const Double8& v, uint16_t* out)
 {
     const __m256i i = _mm512_maskz_cvttpd_epi32(0xFF, (__m512d)(v + 0.5));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_maskz_cvtusepi32_epi16(0xFF, i));
 }
 #endif
+
+// Elsewhere RoundVector (declared after the forms above, so that it calls them).
+template <typename VD>
+NYRA_ALWAYS_INLINE void RoundSumVector(const VD& v, uint16_t* out)
+{
+    RoundVector(v, out);
+}

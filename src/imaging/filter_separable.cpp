@@ -52,19 +52,24 @@ constexpr int32_t kDownRows = 8;
 // Blur 11.0 -> 9.7 ms there; with SSE2 or AVX2 four were slower), except in Laplace's
 // two-row vertical pass, whose two sums per vector fit the eight registers without spilling
 // only with one vector (Laplace 21 there: 19.8 ms with four, 18.5 with two, 16.3 with one).
-#if defined(__x86_64__) || defined(_M_X64)
-constexpr int kVectors = 4;
-constexpr int kPairVectors512 = 4;
 // AVX-512's pass across takes 16 * kAcrossBlocks512 pixels at a time, and its pass down
 // kDownTile512 rows (DownTile), which needs three vectors per row: x86_64 has 32 of them, 32-bit
 // code 8 (Gaussian Blur 15 there: 7.9 ms with 2 rows, 11.4 with 4; blocks 1 and 2 the same).
+// In 32-bit code the SSE2 and AVX2 passes down take kDownTileNarrow = 2 rows as well (AVX2
+// 13.1 -> 11.6 ms, SSE2 22.4 -> 21.2); on x86_64 their blocks of kVectors vectors measured
+// faster (AVX2 10.3 ms, against 10.8 with tiles of 2 rows and 13.6 with 4).
+#if defined(__x86_64__) || defined(_M_X64)
+constexpr int kVectors = 4;
+constexpr int kPairVectors512 = 4;
 constexpr int kAcrossBlocks512 = 4;
 constexpr int kDownTile512 = 8;
+constexpr int kDownTileNarrow = 0;
 #else
 constexpr int kVectors = 2;
 constexpr int kPairVectors512 = 1;
 constexpr int kAcrossBlocks512 = 1;
 constexpr int kDownTile512 = 2;
+constexpr int kDownTileNarrow = 2;
 #endif
 constexpr int kVectors512 = 4;
 
@@ -440,7 +445,7 @@ NYRA_ALWAYS_INLINE void DownRows(const SeparableJob& j, const double* const* row
     }
 }
 
-// DownRows with AVX-512, R rows at a time from registers (DownTile), one vector wide.
+// DownRows R rows at a time from registers (DownTile), one vector wide.
 template <typename VD, int R>
 NYRA_ALWAYS_INLINE void DownRowsTiled(const SeparableJob& j, const double* const* rows, int32_t w,
                                       uint16_t* const* out)
@@ -718,6 +723,8 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
                 out[i] = band.OutRow(y + i);
             if constexpr (sizeof(VD) == 64)
                 DownRowsTiled<VD, kDownTile512>(j, rows, b.w, out);
+            else if constexpr (kDownTileNarrow > 0)
+                DownRowsTiled<VD, kDownTileNarrow>(j, rows, b.w, out);
             else
                 DownRows<VD, K>(j, rows, b.w, out);
             for (int32_t i = 0; i < kDownRows; i++)
