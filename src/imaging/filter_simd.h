@@ -1,6 +1,7 @@
 // Run-time choice between the baseline code (SSE2 on x86) and a copy of the same loops built
-// for AVX2. Both perform the same IEEE double operations in the same order per pixel (no
-// fused multiply-add), so the pixels never depend on the choice.
+// for AVX2 or AVX-512. All perform the same IEEE double operations in the same order per
+// pixel (a fused multiply-add only where its one rounding gives the same result as the
+// operations it stands for), so the pixels never depend on the choice.
 //
 // The wider copies exist in the native build and in the 32-bit plug-in, where GCC realigns
 // the stack of every function that spills a 32- or 64-byte register (-mstackrealign is the
