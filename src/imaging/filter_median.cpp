@@ -945,6 +945,15 @@ inline NYRA_TARGET_AVX512 bool NearMedian(const uint16_t* a, const uint16_t* b, 
     return true;
 }
 
+// Among the lanes `in` of a window's column step, the values entering (come) below m less
+// those leaving (gone) below m: how far the number of window values below m moves.
+NYRA_ALWAYS_INLINE NYRA_TARGET_AVX512 int32_t NetBelow(__mmask32 in, __m512i gone, __m512i come, int32_t m)
+{
+    const __m512i limit = _mm512_set1_epi16((short)(uint16_t)m);
+    return __builtin_popcount(_mm512_mask_cmplt_epu16_mask(in, come, limit))
+           - __builtin_popcount(_mm512_mask_cmplt_epu16_mask(in, gone, limit));
+}
+
 // The crossings of a row pair's step to column x, from the ring's columns (win.columns): the
 // values leaving (padded column x - 1) and entering (x + n - 1) each window that lie below
 // its median, as two vector comparisons per window instead of 2n scalar ones.
@@ -953,13 +962,8 @@ inline NYRA_TARGET_AVX512 void CountCrossings(const PaddedWindow& win, int32_t x
 {
     const __m512i gone = _mm512_load_si512(win.columns + (size_t)(x - 1) * kColumnLanes);
     const __m512i come = _mm512_load_si512(win.columns + (size_t)(x + win.n - 1) * kColumnLanes);
-    const __m512i a = _mm512_set1_epi16((short)(uint16_t)medA);
-    const __m512i b = _mm512_set1_epi16((short)(uint16_t)medB);
-    const __mmask32 inA = win.windowLanes[0], inB = win.windowLanes[1];
-    lessA += __builtin_popcount(_mm512_mask_cmplt_epu16_mask(inA, come, a))
-             - __builtin_popcount(_mm512_mask_cmplt_epu16_mask(inA, gone, a));
-    lessB += __builtin_popcount(_mm512_mask_cmplt_epu16_mask(inB, come, b))
-             - __builtin_popcount(_mm512_mask_cmplt_epu16_mask(inB, gone, b));
+    lessA += NetBelow(win.windowLanes[0], gone, come, medA);
+    lessB += NetBelow(win.windowLanes[1], gone, come, medB);
 }
 
 // The last of 16 lanes whose before[j] is at most limit (those lanes are a prefix, as before
@@ -1319,12 +1323,8 @@ inline NYRA_TARGET_AVX512 bool StepCrossings(const PaddedWindow& win, const uint
 {
     const __m512i g = _mm512_load_si512(gone), c = _mm512_load_si512(come);
 #pragma GCC unroll 8
-    for (int32_t t = 0; t < T; t++) {
-        const __m512i m = _mm512_set1_epi16((short)(uint16_t)med[t]);
-        const __mmask32 in = win.windowLanes[t];
-        less[t] += __builtin_popcount(_mm512_mask_cmplt_epu16_mask(in, c, m))
-                   - __builtin_popcount(_mm512_mask_cmplt_epu16_mask(in, g, m));
-    }
+    for (int32_t t = 0; t < T; t++)
+        less[t] += NetBelow(win.windowLanes[t], g, c, med[t]);
     return _mm512_mask_cmpeq_epi16_mask(win.windowLanes[0] | win.windowLanes[T - 1], g, c) != 0;
 }
 
