@@ -52,9 +52,11 @@ constexpr int32_t kDownRows = 8;
 // Blur 11.0 -> 9.7 ms there; with SSE2 or AVX2 four were slower), except in Laplace's
 // two-row vertical pass, whose two sums per vector fit the eight registers without spilling
 // only with one vector (Laplace 21 there: 19.8 ms with four, 18.5 with two, 16.3 with one).
-// AVX-512's pass across takes 16 * kAcrossBlocks512 pixels at a time, and its pass down
-// kDownTile512 rows (DownTile), which needs three vectors per row: x86_64 has 32 of them, 32-bit
-// code 8 (Gaussian Blur 15 there: 7.9 ms with 2 rows, 11.4 with 4; blocks 1 and 2 the same).
+// AVX-512's pass across takes 16 * kAcrossBlocks512 pixels at a time, AVX2's 8 *
+// kAcrossBlocks256 (32-bit AVX2 Gaussian Blur 15: 10.9 ms with one block, 12.8 with two;
+// x86_64 AVX2 8.3 with four, 8.6 with two), and AVX-512's pass down kDownTile512 rows (DownTile),
+// which needs three vectors per row: x86_64 has 32 of them, 32-bit code 8 (Gaussian Blur 15
+// there: 7.9 ms with 2 rows, 11.4 with 4; blocks 1 and 2 the same).
 // In 32-bit code the SSE2 and AVX2 passes down take kDownTileNarrow = 2 rows as well (AVX2
 // 13.1 -> 11.6 ms, SSE2 22.4 -> 21.2); on x86_64 their blocks of kVectors vectors measured
 // faster (AVX2 10.3 ms, against 10.8 with tiles of 2 rows and 13.6 with 4).
@@ -62,12 +64,14 @@ constexpr int32_t kDownRows = 8;
 constexpr int kVectors = 4;
 constexpr int kPairVectors512 = 4;
 constexpr int kAcrossBlocks512 = 4;
+constexpr int kAcrossBlocks256 = 4;
 constexpr int kDownTile512 = 8;
 constexpr int kDownTileNarrow = 0;
 #else
 constexpr int kVectors = 2;
 constexpr int kPairVectors512 = 1;
 constexpr int kAcrossBlocks512 = 1;
+constexpr int kAcrossBlocks256 = 1;
 constexpr int kDownTile512 = 2;
 constexpr int kDownTileNarrow = 2;
 #endif
@@ -159,142 +163,131 @@ NYRA_ALWAYS_INLINE void Across(const SeparableJob& j, const double* line, int32_
 }
 
 // With AVX2 and AVX-512 Gaussian Blur filters across from the pixels as integers: two pixels
-// of one weight are added as integers and converted once, which gives the same double as
-// converting both and adding (the sum is exact either way), with half the loads. AVX2 reads
-// the 16-bit pixels; with AVX-512 their widening cost more than the loads saved, so the row
-// is widened to 32 bits once (AcrossPairsAvx512). SSE2 has no widening load: it converts the
-// row to doubles once.
-template <typename VD>
-struct PixelLanes {
-    static constexpr bool kDirect = NYRA_HAVE_AVX2_PATH && sizeof(VD) >= 32;
-    typedef typename std::conditional<sizeof(VD) == 64, int32_t, uint16_t>::type Pixel;
+// of one weight are added as integers, which gives the same sum as adding them as doubles (it
+// is exact either way), with half the loads. The sums are multiplied without conversion
+// instructions, which share their ports with the additions: the sum s under the high word of
+// 2^52 is the double 2^52 + s exactly, and fma(c, 2^52 + s, -2^52 c) is c s rounded once, the
+// same product as c * s (so the AVX2 level asks for FMA as well). AVX2 reads the 16-bit pixels
+// with widening loads; AVX-512's widening cost more than the loads saved, so its row is widened
+// to 32 bits once. SSE2 converts the row to doubles once instead.
+#if NYRA_HAVE_AVX2_PATH
+constexpr double kBias = -4503599627370496.0;  // -2^52
+
+// The vectors of one block of pixel sums and their products, for AcrossBiased. The unpacks
+// leave the lanes permuted within each 128-bit half: Products gives pixels 0 1 4 5 .. in lo and
+// 2 3 6 7 .. in hi, and Store puts them back in order.
+struct Biased256 {
+    static constexpr int32_t kPixels = 8;
+    typedef uint16_t Pixel;
+    typedef __m256i Sums;
+    typedef __m256d Doubles;
+    NYRA_TARGET_AVX2 static void Load(const uint16_t* a, Sums* s)
+    {
+        *s = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)));
+    }
+    NYRA_TARGET_AVX2 static void Pair(const uint16_t* a, const uint16_t* b, Sums* s)
+    {
+        Sums sb;
+        Load(a, s);
+        Load(b, &sb);
+        *s = _mm256_add_epi32(*s, sb);
+    }
+    NYRA_TARGET_AVX2 static void Products(Sums s, double c, double cBias, Doubles* lo, Doubles* hi)
+    {
+        const __m256i high = _mm256_set1_epi32(0x43300000);
+        const __m256d vc = _mm256_set1_pd(c), vBias = _mm256_set1_pd(cBias);
+        *lo = _mm256_fmadd_pd(vc, _mm256_castsi256_pd(_mm256_unpacklo_epi32(s, high)), vBias);
+        *hi = _mm256_fmadd_pd(vc, _mm256_castsi256_pd(_mm256_unpackhi_epi32(s, high)), vBias);
+    }
+    NYRA_TARGET_AVX2 static void Add(Doubles* acc, Doubles v) { *acc = _mm256_add_pd(*acc, v); }
+    NYRA_TARGET_AVX2 static void Store(double* out, Doubles lo, Doubles hi)
+    {
+        _mm256_storeu_pd(out, _mm256_permute2f128_pd(lo, hi, 0x20));
+        _mm256_storeu_pd(out + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
+    }
 };
 
-template <typename VD>
-NYRA_ALWAYS_INLINE void LoadPixels(const uint16_t* a, VD* v);
-// Two vectors of pixel pairs: one widening load per pixel row for both.
-template <typename VD>
-NYRA_ALWAYS_INLINE void LoadPixelPairs(const uint16_t* a, const uint16_t* b, VD* lo, VD* hi);
-
-#if NYRA_HAVE_AVX2_PATH
-// (GCC's generic conversions go through 128-bit pieces; the instructions take whole vectors.
-// The masked AVX-512 forms: the plain ones read an undefined register that -Werror flags.)
-template <>
-NYRA_TARGET_AVX2 inline void LoadPixels(const uint16_t* a, Double4* v)
-{
-    const __m128i i = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
-    *v = (Double4)_mm256_cvtepi32_pd(i);
-}
-
-template <>
-NYRA_TARGET_AVX2 inline void LoadPixelPairs(const uint16_t* a, const uint16_t* b, Double4* lo, Double4* hi)
-{
-    const __m256i i =
-        _mm256_add_epi32(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
-                         _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b))));
-    *lo = (Double4)_mm256_cvtepi32_pd(_mm256_castsi256_si128(i));
-    *hi = (Double4)_mm256_cvtepi32_pd(_mm256_extracti128_si256(i, 1));
-}
-
-// AVX-512 multiplies the integer sums without conversion instructions, which share their
-// ports with the additions: the sum s under the high word of 2^52 is the double 2^52 + s
-// exactly, and fma(c, 2^52 + s, -2^52 c) is c s rounded once, the same product as c * s. The
-// unpacks leave the lanes of 16 pixels as 0 1 4 5 8 9 12 13 | 2 3 6 7 10 11 14 15.
-// lo, hi = the products of weight c with the 16 sums s (cBias = -2^52 c).
-NYRA_TARGET_AVX512 inline void BiasedProducts(__m512i s, double c, double cBias, __m512d* lo, __m512d* hi)
-{
-    const __m512i high = _mm512_set1_epi32(0x43300000);
-    const __m512d vc = _mm512_set1_pd(c), vBias = _mm512_set1_pd(cBias);
-    *lo = _mm512_fmadd_pd(vc, _mm512_castsi512_pd(_mm512_maskz_unpacklo_epi32(0xFFFF, s, high)), vBias);
-    *hi = _mm512_fmadd_pd(vc, _mm512_castsi512_pd(_mm512_maskz_unpackhi_epi32(0xFFFF, s, high)), vBias);
-}
-
-NYRA_TARGET_AVX512 inline __m512i PixelSums(const int32_t* a, const int32_t* b)
-{
-    return _mm512_add_epi32(_mm512_loadu_si512(a), _mm512_loadu_si512(b));
-}
-
-// AcrossPixelPairs from the row as 32-bit integers (h > 0); the sums are put back in order
-// when stored.
-NYRA_TARGET_AVX512 inline void AcrossPairsAvx512(const SeparableJob& j, const int32_t* line, int32_t w,
-                                                 double* out)
-{
-    constexpr double kBias = -4503599627370496.0;  // -2^52
-    constexpr int32_t kBlocks = kAcrossBlocks512;  // of 16 pixels
-    static_assert(16 * kBlocks <= kSlack, "block wider than the slack");
-    const int32_t n = j.n, h = j.h;
-    const double* wt = j.weights;
-    const __m512i first = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
-    const __m512i second = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
-    for (int32_t x0 = 0; x0 < w; x0 += 16 * kBlocks) {
-        const int32_t* p = line + x0;
-        __m512d acc[2 * kBlocks];
-        for (int k = 0; k < kBlocks; k++)
-            BiasedProducts(PixelSums(p + 16 * k, p + n - 1 + 16 * k), wt[0], kBias * wt[0], &acc[2 * k],
-                           &acc[2 * k + 1]);
-        for (int32_t t = 1; t < h; t++) {
-            for (int k = 0; k < kBlocks; k++) {
-                __m512d lo, hi;
-                BiasedProducts(PixelSums(p + t + 16 * k, p + n - 1 - t + 16 * k), wt[t], kBias * wt[t], &lo,
-                               &hi);
-                acc[2 * k] = _mm512_add_pd(acc[2 * k], lo);
-                acc[2 * k + 1] = _mm512_add_pd(acc[2 * k + 1], hi);
-            }
-        }
-        for (int k = 0; k < kBlocks; k++) {
-            __m512d lo, hi;
-            BiasedProducts(_mm512_loadu_si512(p + h + 16 * k), wt[h], kBias * wt[h], &lo, &hi);
-            acc[2 * k] = _mm512_add_pd(acc[2 * k], lo);
-            acc[2 * k + 1] = _mm512_add_pd(acc[2 * k + 1], hi);
-        }
-        for (int k = 0; k < kBlocks; k++) {
-            _mm512_storeu_pd(out + x0 + 16 * k, _mm512_permutex2var_pd(acc[2 * k], first, acc[2 * k + 1]));
-            _mm512_storeu_pd(out + x0 + 16 * k + 8,
-                             _mm512_permutex2var_pd(acc[2 * k], second, acc[2 * k + 1]));
-        }
+// (The masked AVX-512 forms: the plain ones read an undefined register that -Werror flags.)
+struct Biased512 {
+    static constexpr int32_t kPixels = 16;
+    typedef int32_t Pixel;
+    typedef __m512i Sums;
+    typedef __m512d Doubles;
+    NYRA_TARGET_AVX512 static void Load(const int32_t* a, Sums* s) { *s = _mm512_loadu_si512(a); }
+    NYRA_TARGET_AVX512 static void Pair(const int32_t* a, const int32_t* b, Sums* s)
+    {
+        *s = _mm512_add_epi32(_mm512_loadu_si512(a), _mm512_loadu_si512(b));
     }
-}
-#endif
+    NYRA_TARGET_AVX512 static void Products(Sums s, double c, double cBias, Doubles* lo, Doubles* hi)
+    {
+        const __m512i high = _mm512_set1_epi32(0x43300000);
+        const __m512d vc = _mm512_set1_pd(c), vBias = _mm512_set1_pd(cBias);
+        *lo = _mm512_fmadd_pd(vc, _mm512_castsi512_pd(_mm512_maskz_unpacklo_epi32(0xFFFF, s, high)), vBias);
+        *hi = _mm512_fmadd_pd(vc, _mm512_castsi512_pd(_mm512_maskz_unpackhi_epi32(0xFFFF, s, high)), vBias);
+    }
+    NYRA_TARGET_AVX512 static void Add(Doubles* acc, Doubles v) { *acc = _mm512_add_pd(*acc, v); }
+    NYRA_TARGET_AVX512 static void Store(double* out, Doubles lo, Doubles hi)
+    {
+        const __m512i first = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
+        const __m512i second = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
+        _mm512_storeu_pd(out, _mm512_permutex2var_pd(lo, first, hi));
+        _mm512_storeu_pd(out + 8, _mm512_permutex2var_pd(lo, second, hi));
+    }
+};
 
-// Across on a row of pixels (w + n - 1 long plus slack): the same sums as Across with pairs.
-template <typename VD, int K>
-NYRA_ALWAYS_INLINE void AcrossPixelPairs(const SeparableJob& j, const uint16_t* line, int32_t w, double* out)
+// out[x] = the n weights times line[x .. x + n - 1] for x below w, the two pixels of one weight
+// added first (h > 0); kBlocks blocks of B::kPixels pixels at a time.
+template <typename B, int32_t kBlocks>
+NYRA_ALWAYS_INLINE void AcrossBiased(const SeparableJob& j, const typename B::Pixel* line, int32_t w,
+                                     double* out)
 {
-    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
-    constexpr int32_t kStep = K * kLanes;
+    constexpr int32_t kStep = B::kPixels * kBlocks;
     static_assert(kStep <= kSlack, "block wider than the slack");
-    static_assert(K % 2 == 0, "pairs of vectors");
     const int32_t n = j.n, h = j.h;
     const double* wt = j.weights;
     for (int32_t x0 = 0; x0 < w; x0 += kStep) {
-        const uint16_t* p = line + x0;
-        VD acc[K];
-        const VD c0 = wt[0] - VD{};
-        for (int k = 0; k < K; k += 2) {
-            VD lo, hi;
-            LoadPixelPairs(p + k * kLanes, p + n - 1 + k * kLanes, &lo, &hi);
-            acc[k] = c0 * lo;
-            acc[k + 1] = c0 * hi;
+        const typename B::Pixel* p = line + x0;
+        typename B::Sums s;
+        typename B::Doubles acc[2 * kBlocks], lo, hi;
+        for (int k = 0; k < kBlocks; k++) {
+            B::Pair(p + B::kPixels * k, p + n - 1 + B::kPixels * k, &s);
+            B::Products(s, wt[0], kBias * wt[0], &acc[2 * k], &acc[2 * k + 1]);
         }
         for (int32_t t = 1; t < h; t++) {
-            const VD c = wt[t] - VD{};
-            for (int k = 0; k < K; k += 2) {
-                VD lo, hi;
-                LoadPixelPairs(p + t + k * kLanes, p + n - 1 - t + k * kLanes, &lo, &hi);
-                acc[k] += c * lo;
-                acc[k + 1] += c * hi;
+            for (int k = 0; k < kBlocks; k++) {
+                B::Pair(p + t + B::kPixels * k, p + n - 1 - t + B::kPixels * k, &s);
+                B::Products(s, wt[t], kBias * wt[t], &lo, &hi);
+                B::Add(&acc[2 * k], lo);
+                B::Add(&acc[2 * k + 1], hi);
             }
         }
-        const VD c = wt[h] - VD{};
-        for (int k = 0; k < K; k++) {
-            VD v;
-            LoadPixels(p + h + k * kLanes, &v);
-            acc[k] += c * v;
+        for (int k = 0; k < kBlocks; k++) {
+            B::Load(p + h + B::kPixels * k, &s);
+            B::Products(s, wt[h], kBias * wt[h], &lo, &hi);
+            B::Add(&acc[2 * k], lo);
+            B::Add(&acc[2 * k + 1], hi);
         }
-        for (int k = 0; k < K; k++)
-            memcpy(out + x0 + k * kLanes, &acc[k], sizeof(VD));
+        for (int k = 0; k < kBlocks; k++)
+            B::Store(out + x0 + B::kPixels * k, acc[2 * k], acc[2 * k + 1]);
     }
 }
+
+// AcrossBiased on row src, copied into `line` as B's pixels with its edges repeated.
+template <typename B, int32_t kBlocks>
+NYRA_ALWAYS_INLINE void AcrossPixels(const SeparableJob& j, const uint16_t* src, int32_t w, void* line,
+                                     double* out)
+{
+    typename B::Pixel* p = static_cast<typename B::Pixel*>(line);
+    const int32_t h = j.h;
+    for (int32_t x = 0; x < h; x++) {
+        p[x] = src[0];
+        p[h + w + x] = src[w - 1];
+    }
+    for (int32_t x = 0; x < w; x++)
+        p[h + x] = src[x];
+    AcrossBiased<B, kBlocks>(j, p, w, out);
+}
+#endif
 
 // acc[k] = the Gaussian's vertical sum at column x0 + k * lanes of rows[0 .. n - 1]: the two
 // rows of one weight added first, then multiplied, in the order of the weights. Every output
@@ -562,23 +555,17 @@ NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b, c
     if (b.acrossRow[slot] != r) {
         const uint16_t* src = band.Row(r);
         bool done = false;
-        if constexpr (PixelLanes<VD>::kDirect) {
+#if NYRA_HAVE_AVX2_PATH
+        if constexpr (sizeof(VD) >= 32) {
             if (j.pairs && h > 0) {
-                typedef typename PixelLanes<VD>::Pixel P;
-                P* line = reinterpret_cast<P*>(b.line);
-                for (int32_t x = 0; x < h; x++) {
-                    line[x] = src[0];
-                    line[h + w + x] = src[w - 1];
-                }
-                for (int32_t x = 0; x < w; x++)
-                    line[h + x] = src[x];
                 if constexpr (sizeof(VD) == 64)
-                    AcrossPairsAvx512(j, line, w, out);
+                    AcrossPixels<Biased512, kAcrossBlocks512>(j, src, w, b.line, out);
                 else
-                    AcrossPixelPairs<VD, K>(j, line, w, out);
+                    AcrossPixels<Biased256, kAcrossBlocks256>(j, src, w, b.line, out);
                 done = true;
             }
         }
+#endif
         if (!done) {
             // Every pixel converted once: the plain sums (Laplace) read each n times.
             double* line = b.line;

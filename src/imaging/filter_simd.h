@@ -1,6 +1,6 @@
 // Run-time choice between the baseline code (SSE2 on x86) and a copy of the same loops built
-// for AVX2 or AVX-512. All perform the same IEEE double operations in the same order per
-// pixel (a fused multiply-add only where its one rounding gives the same result as the
+// for AVX2 with FMA or AVX-512. All perform the same IEEE double operations in the same order
+// per pixel (a fused multiply-add only where its one rounding gives the same result as the
 // operations it stands for), so the pixels never depend on the choice.
 //
 // The wider copies exist in the native build and in the 32-bit plug-in, where GCC realigns
@@ -12,9 +12,9 @@
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(__clang__) \
     && (!defined(_WIN32) || !defined(_WIN64))
 #define NYRA_HAVE_AVX2_PATH 1
-#define NYRA_TARGET_AVX2 __attribute__((target("avx2")))
+#define NYRA_TARGET_AVX2 __attribute__((target("avx2,fma")))
 #define NYRA_TARGET_AVX512 \
-    __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,prefer-vector-width=512")))
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,fma,prefer-vector-width=512")))
 #else
 #define NYRA_HAVE_AVX2_PATH 0
 #define NYRA_TARGET_AVX2
@@ -35,7 +35,7 @@
 #define NYRA_ALWAYS_INLINE inline
 #endif
 
-// Which copies may run on this processor: 2 AVX-512, 1 AVX2, 0 the baseline.
+// Which copies may run on this processor: 2 AVX-512, 1 AVX2 with FMA, 0 the baseline.
 int SimdLevel();
 // Caps the level SimdLevel may return (tests compare every path; 2 = no cap).
 void SetSimdLimit(int maxLevel);

@@ -126,7 +126,7 @@ int DetectSimdLevel()
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
         && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq"))
         return 2;
-    return __builtin_cpu_supports("avx2") ? 1 : 0;
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 1 : 0;
 }
 }  // namespace
 #endif
