@@ -162,6 +162,18 @@ NYRA_ALWAYS_INLINE void Across(const SeparableJob& j, const double* line, int32_
     }
 }
 
+// line[h + x] = src[x] for x below w, with h copies of each edge pixel on its side.
+template <typename P>
+NYRA_ALWAYS_INLINE void PadRow(const uint16_t* src, int32_t w, int32_t h, P* line)
+{
+    for (int32_t x = 0; x < h; x++) {
+        line[x] = src[0];
+        line[h + w + x] = src[w - 1];
+    }
+    for (int32_t x = 0; x < w; x++)
+        line[h + x] = src[x];
+}
+
 // With AVX2 and AVX-512 Gaussian Blur filters across from the pixels as integers: two pixels
 // of one weight are added as integers, which gives the same sum as adding them as doubles (it
 // is exact either way), with half the loads. The sums are multiplied without conversion
@@ -278,13 +290,7 @@ NYRA_ALWAYS_INLINE void AcrossPixels(const SeparableJob& j, const uint16_t* src,
                                      double* out)
 {
     typename B::Pixel* p = static_cast<typename B::Pixel*>(line);
-    const int32_t h = j.h;
-    for (int32_t x = 0; x < h; x++) {
-        p[x] = src[0];
-        p[h + w + x] = src[w - 1];
-    }
-    for (int32_t x = 0; x < w; x++)
-        p[h + x] = src[x];
+    PadRow(src, w, j.h, p);
     AcrossBiased<B, kBlocks>(j, p, w, out);
 }
 #endif
@@ -568,14 +574,8 @@ NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b, c
 #endif
         if (!done) {
             // Every pixel converted once: the plain sums (Laplace) read each n times.
-            double* line = b.line;
-            for (int32_t x = 0; x < h; x++) {
-                line[x] = src[0];
-                line[h + w + x] = src[w - 1];
-            }
-            for (int32_t x = 0; x < w; x++)
-                line[h + x] = src[x];
-            Across<VD, K>(j, line, w, out);
+            PadRow(src, w, h, b.line);
+            Across<VD, K>(j, b.line, w, out);
         }
         b.acrossRow[slot] = r;
     }
