@@ -416,6 +416,23 @@ NYRA_ALWAYS_INLINE void DownTile(const SeparableJob& j, const double* const* row
         acc[i] += c * top[i];
 }
 
+// K vectors of Gaussian sums rounded into o: all of them, or the first len pixels at a row's
+// ragged end.
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE void StoreRounded(const VD* acc, int32_t len, uint16_t* o)
+{
+    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
+    if (len == K * kLanes) {
+        for (int k = 0; k < K; k++)
+            RoundSumVector(acc[k], o + k * kLanes);
+    } else {
+        double sums[K * kLanes];
+        for (int k = 0; k < K; k++)
+            memcpy(sums + k * kLanes, &acc[k], sizeof(VD));
+        RoundRow(sums, len, o);
+    }
+}
+
 // kDownRows neighbouring rows of Gaussian Blur, rounded: out[i] from rows[i .. i + n - 1], each
 // lane's sum in the order Down adds it. The rows of one block stay in the first-level cache
 // between the output rows that read them.
@@ -430,16 +447,7 @@ NYRA_ALWAYS_INLINE void DownRows(const SeparableJob& j, const double* const* row
         for (int32_t i = 0; i < kDownRows; i++) {
             VD acc[K];
             DownPairSums<VD, K>(j, rows + i, x0, acc);
-            uint16_t* o = out[i] + x0;
-            if (len == kStep) {
-                for (int k = 0; k < K; k++)
-                    RoundVector(acc[k], o + k * kLanes);
-            } else {
-                double sums[kStep];
-                for (int k = 0; k < K; k++)
-                    memcpy(sums + k * kLanes, &acc[k], sizeof(VD));
-                RoundRow(sums, len, o);
-            }
+            StoreRounded<VD, K>(acc, len, out[i] + x0);
         }
     }
 }
@@ -456,16 +464,8 @@ NYRA_ALWAYS_INLINE void DownRowsTiled(const SeparableJob& j, const double* const
         for (int32_t i0 = 0; i0 < kDownRows; i0 += R) {
             VD acc[R];
             DownTile<VD, R>(j, rows + i0, x0, acc);
-            for (int i = 0; i < R; i++) {
-                uint16_t* o = out[i0 + i] + x0;
-                if (len == kLanes) {
-                    RoundSumVector(acc[i], o);
-                } else {
-                    double sums[kLanes];
-                    memcpy(sums, &acc[i], sizeof(VD));
-                    RoundRow(sums, len, o);
-                }
-            }
+            for (int i = 0; i < R; i++)
+                StoreRounded<VD, 1>(&acc[i], len, out[i0 + i] + x0);
         }
     }
 }
