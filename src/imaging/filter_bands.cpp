@@ -63,7 +63,7 @@ bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t h
                     int32_t minRowsPerBand, size_t scratchBytes, FilterBandBody body, void* context,
                     int32_t rowsAhead)
 {
-    if (!src || !dst || width <= 0 || height <= 0 || halo < 0 || rowsAhead < 1)
+    if (!src || !dst || width <= 0 || height <= 0 || halo < 0 || rowsAhead < 0)
         return false;
     int32_t count = std::min(FilterThreadCount(), kMaxBands);
     count = std::max(1, std::min(count, height / std::max(1, minRowsPerBand)));
@@ -89,7 +89,7 @@ bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t h
             band.topFirst_ = std::max(0, band.y0 - halo);
             topRows = (size_t)(band.y0 - band.topFirst_);
             bottomRows = (size_t)(std::min(height, band.y1 + halo) - band.y1);
-            ringRows = (size_t)halo + (size_t)rowsAhead;
+            ringRows = rowsAhead == kBodyCopiesInput ? 0 : (size_t)halo + (size_t)rowsAhead;
         }
         size_t scratch = Align64(scratchBytes);
         size_t rows = topRows + bottomRows + ringRows;
@@ -103,7 +103,7 @@ bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t h
         if (inPlace) {
             band.top_ = topRows ? rowsBase : nullptr;
             band.bottom_ = bottomRows ? rowsBase + topRows * row : nullptr;
-            band.ring_ = rowsBase + (topRows + bottomRows) * row;
+            band.ring_ = ringRows ? rowsBase + (topRows + bottomRows) * row : nullptr;
             band.ringRows_ = (int32_t)ringRows;
         }
     }

@@ -5,7 +5,8 @@
 // halo + 1 rows, and private copies of the halo rows it shares with its neighbours, taken
 // before any band starts writing. The result equals computing every row from the unchanged
 // input into a second block and copying that back, with a fraction of the memory (and none of
-// the page faults of a fresh 9 MB block per filter).
+// the page faults of a fresh 9 MB block per filter). A body that keeps its own copy of every
+// input row it reads needs no ring: it writes each output row straight into the image.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -54,6 +55,9 @@ typedef void (*FilterBandBody)(void* context, FilterBand& band, uint8_t* scratch
 // Every band gets `scratchBytes` of 64-byte aligned working memory. All memory is obtained
 // before any row is written: false means nothing was obtained and dst is untouched. A body
 // that finishes rowsAhead rows at a time gets a ring of halo + rowsAhead rows.
+// kBodyCopiesInput instead: the body reads input row r (band.Row) only before it writes output
+// row r, never after, so OutRow is the destination row itself and RowDone copies nothing.
+constexpr int32_t kBodyCopiesInput = 0;
 bool RunFilterBands(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int32_t halo,
                     int32_t minRowsPerBand, size_t scratchBytes, FilterBandBody body, void* context,
                     int32_t rowsAhead = 1);

@@ -251,31 +251,38 @@ struct Biased512 {
 // added first (h > 0); kBlocks blocks of B::kPixels pixels at a time.
 template <typename B, int32_t kBlocks>
 NYRA_ALWAYS_INLINE void AcrossBiased(const SeparableJob& j, const typename B::Pixel* line, int32_t w,
-                                     double* out)
+                                     double* out, const uint16_t* next)
 {
     constexpr int32_t kStep = B::kPixels * kBlocks;
     static_assert(kStep <= kSlack, "block wider than the slack");
     const int32_t n = j.n, h = j.h;
     const double* wt = j.weights;
+    // The products' biases once per row: computed in the loop they took a multiplier slot from
+    // every weight's two products (32-bit code has registers for one block only).
+    double bias[kLargestFilterMask / 2 + 1];
+    for (int32_t t = 0; t <= h; t++)
+        bias[t] = kBias * wt[t];
     for (int32_t x0 = 0; x0 < w; x0 += kStep) {
+        for (int32_t b = 0; b < kStep; b += 32)
+            __builtin_prefetch(next + x0 + b);
         const typename B::Pixel* p = line + x0;
         typename B::Sums s;
         typename B::Doubles acc[2 * kBlocks], lo, hi;
         for (int k = 0; k < kBlocks; k++) {
             B::Pair(p + B::kPixels * k, p + n - 1 + B::kPixels * k, &s);
-            B::Products(s, wt[0], kBias * wt[0], &acc[2 * k], &acc[2 * k + 1]);
+            B::Products(s, wt[0], bias[0], &acc[2 * k], &acc[2 * k + 1]);
         }
         for (int32_t t = 1; t < h; t++) {
             for (int k = 0; k < kBlocks; k++) {
                 B::Pair(p + t + B::kPixels * k, p + n - 1 - t + B::kPixels * k, &s);
-                B::Products(s, wt[t], kBias * wt[t], &lo, &hi);
+                B::Products(s, wt[t], bias[t], &lo, &hi);
                 B::Add(&acc[2 * k], lo);
                 B::Add(&acc[2 * k + 1], hi);
             }
         }
         for (int k = 0; k < kBlocks; k++) {
             B::Load(p + h + B::kPixels * k, &s);
-            B::Products(s, wt[h], kBias * wt[h], &lo, &hi);
+            B::Products(s, wt[h], bias[h], &lo, &hi);
             B::Add(&acc[2 * k], lo);
             B::Add(&acc[2 * k + 1], hi);
         }
@@ -287,11 +294,11 @@ NYRA_ALWAYS_INLINE void AcrossBiased(const SeparableJob& j, const typename B::Pi
 // AcrossBiased on row src, copied into `line` as B's pixels with its edges repeated.
 template <typename B, int32_t kBlocks>
 NYRA_ALWAYS_INLINE void AcrossPixels(const SeparableJob& j, const uint16_t* src, int32_t w, void* line,
-                                     double* out)
+                                     double* out, const uint16_t* next)
 {
     typename B::Pixel* p = static_cast<typename B::Pixel*>(line);
     PadRow(src, w, j.h, p);
-    AcrossBiased<B, kBlocks>(j, p, w, out);
+    AcrossBiased<B, kBlocks>(j, p, w, out, next);
 }
 #endif
 
@@ -565,9 +572,9 @@ NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b, c
         if constexpr (sizeof(VD) >= 32) {
             if (j.pairs && h > 0) {
                 if constexpr (sizeof(VD) == 64)
-                    AcrossPixels<Biased512, kAcrossBlocks512>(j, src, w, b.line, out);
+                    AcrossPixels<Biased512, kAcrossBlocks512>(j, src, w, b.line, out, band.Row(r + 1));
                 else
-                    AcrossPixels<Biased256, kAcrossBlocks256>(j, src, w, b.line, out);
+                    AcrossPixels<Biased256, kAcrossBlocks256>(j, src, w, b.line, out, band.Row(r + 1));
                 done = true;
             }
         }
@@ -767,8 +774,11 @@ bool Run(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int3
 {
     if (!src || !dst || width <= 0 || height <= 0 || job.n < 0 || job.n > kLargestFilterMask)
         return false;
+    // Gaussian Blur reads each input row once, into its ring of rows filtered across, before
+    // it writes that row's output; Unsharp Mask and Laplace read the input row again.
+    const int32_t rowsAhead = job.laplace ? 1 : job.unsharp ? kDownRows : kBodyCopiesInput;
     return RunFilterBands(src, dst, width, height, halo, 32, LayoutFor(job.n, width).total, SeparableBand,
-                          const_cast<SeparableJob*>(&job), job.laplace ? 1 : kDownRows);
+                          const_cast<SeparableJob*>(&job), rowsAhead);
 }
 
 }  // namespace
