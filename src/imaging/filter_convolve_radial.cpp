@@ -636,9 +636,13 @@ NYRA_ALWAYS_INLINE void StripedRows(const RadialJob& j, StripedSums sums, Filter
             in[i + h] = row;
         }
         // A tile of entries at a time, pair row by pair row: the two input rows' pointers stay
-        // in registers and the tile's stores in the first-level cache.
+        // in registers and the tile's stores in the first-level cache. Each tile also asks for
+        // its share of the next input row, which would otherwise be waited for in StripeRow.
+        const uint16_t* next = band.Row(y + h + 1);
         for (int32_t e0 = 0; e0 < E; e0 += kPairTile) {
             const int32_t e1 = std::min(E, e0 + kPairTile);
+            for (int32_t x = e0 * L; x < e1 * L; x += 32)
+                __builtin_prefetch(next + x);
             for (int32_t a = 0; a <= h; a++) {
                 const uint16_t* up = in[h - a];
                 const uint16_t* dn = in[h + a];
@@ -791,11 +795,17 @@ bool RadialConvolve(const uint16_t* src, uint16_t* dst, int32_t width, int32_t h
         job.groupWeight = plan.data()->groupWeight;
     }
     size_t scratch = PairRowBytes(h, stride) + ((size_t)strip + kBlock) * sizeof(double);
+    int32_t rowsAhead = 1;
 #if NYRA_HAVE_AVX2_PATH
-    if (compiled && n >= kStripedFrom)  // striped rows (AVX2, AVX-512)
+    if (compiled && n >= kStripedFrom) {  // striped rows (AVX2, AVX-512)
         scratch = std::max(scratch, StripesFor(kMostStripes, width, h).total);
+        // The striped rows read each input row once, into their own ring, before they write
+        // its output row; the other forms read the input rows again for every output row.
+        if (SimdLevel() >= 1)
+            rowsAhead = kBodyCopiesInput;
+    }
 #endif
-    return RunFilterBands(src, dst, width, height, h, 32, scratch, RadialBand, &job);
+    return RunFilterBands(src, dst, width, height, h, 32, scratch, RadialBand, &job, rowsAhead);
 }
 
 void SetRadialShapesCompiled(bool compiled)
