@@ -357,7 +357,9 @@ TEST(FilterExactness, AnyNumberOfBandsGivesTheSamePixels)
 {
     const ref::Image input = testimg::Frame(150, 301, 12);
     const std::vector<std::function<void(uint16_t*)>> filters = {
+        [](uint16_t* p) { MedianFilter(p, 150, 301, 3); },
         [](uint16_t* p) { MedianFilter(p, 150, 301, 5); },
+        [](uint16_t* p) { MedianFilter(p, 150, 301, 7); },
         [](uint16_t* p) { MedianFilter(p, 150, 301, 21); },
         [](uint16_t* p) { SharpenFilter(p, 150, 301, 21, 20); },
         [](uint16_t* p) { GaussianBlur(p, 150, 301, 15); },
