@@ -120,8 +120,7 @@ struct PaddedWindow {
     uint32_t windowLanes[kMaxSweepRows] = {};
     uint64_t windowBytes[kMaxSweepRows] = {};  // the same lanes, two bits each (AVX2 masks)
     // The input rows the next two Fills copy, for the networks to ask for while they run: a
-    // row read only when its Fill comes waits for memory (Median 5 spent a fifth of its time
-    // there).
+    // row first read by its Fill waits for memory there.
     const uint16_t* next[2] = {};
 
     int32_t Slot(int32_t r) const { return (r - base) % slots; }

@@ -127,9 +127,9 @@ NYRA_ALWAYS_INLINE void AddPairProduct(VD& acc, const VD& c, const double* a, co
 // start of each block that begins one: a row first read when its turn comes waits for memory
 // (a tenth of Gaussian Blur's time), and asking for a whole row at once measured slower.
 template <int32_t kStep>
-NYRA_ALWAYS_INLINE void PrefetchNextRow(const uint16_t* next, int32_t x0)
+NYRA_ALWAYS_INLINE void PrefetchNextRow(const uint16_t* next, int32_t x0, int32_t w)
 {
-    for (int32_t b = 0; b < kStep; b += 32) {
+    for (int32_t b = 0; b < kStep && x0 + b < w; b += 32) {
         if ((x0 + b) % 32 < kStep)
             __builtin_prefetch(next + x0 + b);
     }
@@ -147,7 +147,7 @@ NYRA_ALWAYS_INLINE void Across(const SeparableJob& j, const double* line, int32_
     const int32_t n = j.n, h = j.h;
     const double* wt = j.weights;
     for (int32_t x0 = 0; x0 < w; x0 += kStep) {
-        PrefetchNextRow<kStep>(next, x0);
+        PrefetchNextRow<kStep>(next, x0, w);
         const double* p = line + x0;
         VD acc[K];
         for (int k = 0; k < K; k++)
@@ -277,7 +277,7 @@ NYRA_ALWAYS_INLINE void AcrossBiased(const SeparableJob& j, const typename B::Pi
     for (int32_t t = 0; t <= h; t++)
         bias[t] = kBias * wt[t];
     for (int32_t x0 = 0; x0 < w; x0 += kStep) {
-        PrefetchNextRow<kStep>(next, x0);
+        PrefetchNextRow<kStep>(next, x0, w);
         const typename B::Pixel* p = line + x0;
         typename B::Sums s;
         typename B::Doubles acc[2 * kBlocks], lo, hi;
