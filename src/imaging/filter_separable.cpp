@@ -41,7 +41,7 @@ struct SeparableJob {
 
 // A band's working memory: the input row as doubles with its edges repeated, the ring of
 // n + 1 horizontally filtered rows, a row of vertical sums, and (Laplace) four smoothed
-// rows with one repeated edge pixel on each side.
+// rows with one repeated edge pixel on each side or (Unsharp Mask) a sweep's blurred rows.
 constexpr int32_t kSmoothSlots = 4;
 // Gaussian Blur's vertical pass makes this many output rows per sweep, so each filtered row is
 // read from the second-level cache once for all of them instead of once per output row.
@@ -89,7 +89,8 @@ Layout LayoutFor(int32_t n, int32_t width)
     l.across = Align64(((size_t)width + 2 * (size_t)(n / 2) + kSlack) * sizeof(double));
     l.down = l.across + (size_t)(n + kDownRows) * row;
     l.smooth = l.down + row;
-    l.total = l.smooth + Align64(kSmoothSlots * ((size_t)width + 2) * sizeof(uint16_t));
+    const size_t rows16 = std::max(kSmoothSlots * ((size_t)width + 2), kDownRows * (size_t)width);
+    l.total = l.smooth + Align64(rows16 * sizeof(uint16_t));
     return l;
 }
 
@@ -657,10 +658,11 @@ NYRA_ALWAYS_INLINE void WidenPixels(const uint16_t* p, Ints& out)
 }
 
 // Unsharp Mask on one row: out[x] = RoundClamp((v - b) * factor + v), v = in[x] and b =
-// out[x] the blurred pixel, the same two double operations a vector at a time with AVX2 and
-// AVX-512 (the baseline, and the rest, one by one).
+// blurred[x], the same two double operations a vector at a time with AVX2 and AVX-512 (the
+// baseline, and the rest, one by one). out may be in itself.
 template <typename VD>
-NYRA_ALWAYS_INLINE void UnsharpRow(const uint16_t* in, uint16_t* out, int32_t w, double factor)
+NYRA_ALWAYS_INLINE void UnsharpRow(const uint16_t* in, const uint16_t* blurred, uint16_t* out, int32_t w,
+                                   double factor)
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     int32_t x = 0;
@@ -670,25 +672,35 @@ NYRA_ALWAYS_INLINE void UnsharpRow(const uint16_t* in, uint16_t* out, int32_t w,
         for (; x + kLanes <= w; x += kLanes) {
             Ints pv, pb;
             WidenPixels<kLanes>(in + x, pv);
-            WidenPixels<kLanes>(out + x, pb);
+            WidenPixels<kLanes>(blurred + x, pb);
             const VD v = __builtin_convertvector(pv, VD), b = __builtin_convertvector(pb, VD);
             RoundVector((v - b) * f + v, out + x);
         }
     }
     for (; x < w; x++) {
         const double v = in[x];
-        out[x] = RoundClamp((v - (double)out[x]) * factor + v);
+        out[x] = RoundClamp((v - (double)blurred[x]) * factor + v);
     }
 }
 
-// Blurred row y is in band.OutRow(y): Unsharp Mask combines it with the input row, which the
-// band keeps until the row is done.
+// Where row i of a sweep from row y is blurred: Gaussian Blur's output row itself; for Unsharp
+// Mask a row of the band's scratch, since the output row is also the input row it combines.
+inline uint16_t* BlurredRow(const SeparableJob& j, const BandRows& b, const FilterBand& band, int32_t y,
+                            int32_t i)
+{
+    return j.unsharp ? b.smooth + (size_t)i * b.w : band.OutRow(y + i);
+}
+
+// Row i of the sweep from row y is blurred (BlurredRow): Unsharp Mask combines it with the
+// input row, read here for the last time, into the output row.
 template <typename VD>
-NYRA_ALWAYS_INLINE void BlurredRowDone(const SeparableJob& j, FilterBand& band, int32_t y)
+NYRA_ALWAYS_INLINE void BlurredRowDone(const SeparableJob& j, const BandRows& b, FilterBand& band, int32_t y,
+                                       int32_t i)
 {
     if (j.unsharp)
-        UnsharpRow<VD>(band.Row(y), band.OutRow(y), band.width, j.factor);
-    band.RowDone(y);
+        UnsharpRow<VD>(band.Row(y + i), BlurredRow(j, b, band, y, i), band.OutRow(y + i), band.width,
+                       j.factor);
+    band.RowDone(y + i);
 }
 
 template <typename VD, int K>
@@ -718,8 +730,8 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
         for (; y + kDownRows <= band.y1; y += kDownRows) {
             if (y - b.h < 0 || y + kDownRows - 1 + b.h >= b.height) {
                 for (int32_t i = 0; i < kDownRows; i++) {
-                    SmoothInto<VD, K>(j, b, band, y + i, band.OutRow(y + i));
-                    BlurredRowDone<VD>(j, band, y + i);
+                    SmoothInto<VD, K>(j, b, band, y + i, BlurredRow(j, b, band, y, i));
+                    BlurredRowDone<VD>(j, b, band, y, i);
                 }
                 continue;
             }
@@ -728,7 +740,7 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
                 rows[k] = AcrossRow<VD, K>(j, b, band, y - b.h + k);
             uint16_t* out[kDownRows];
             for (int32_t i = 0; i < kDownRows; i++)
-                out[i] = band.OutRow(y + i);
+                out[i] = BlurredRow(j, b, band, y, i);
             if constexpr (sizeof(VD) == 64)
                 DownRowsTiled<VD, kDownTile512>(j, rows, b.w, out);
             else if constexpr (kDownTileNarrow > 0)
@@ -736,11 +748,11 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
             else
                 DownRows<VD, K>(j, rows, b.w, out);
             for (int32_t i = 0; i < kDownRows; i++)
-                BlurredRowDone<VD>(j, band, y + i);
+                BlurredRowDone<VD>(j, b, band, y, i);
         }
         for (; y < band.y1; y++) {
-            SmoothInto<VD, K>(j, b, band, y, band.OutRow(y));
-            BlurredRowDone<VD>(j, band, y);
+            SmoothInto<VD, K>(j, b, band, y, BlurredRow(j, b, band, y, 0));
+            BlurredRowDone<VD>(j, b, band, y, 0);
         }
         return;
     }
@@ -788,9 +800,10 @@ bool Run(const uint16_t* src, uint16_t* dst, int32_t width, int32_t height, int3
 {
     if (!src || !dst || width <= 0 || height <= 0 || job.n < 0 || job.n > kLargestFilterMask)
         return false;
-    // Gaussian Blur reads each input row once, into its ring of rows filtered across, before
-    // it writes that row's output; Unsharp Mask and Laplace read the input row again.
-    const int32_t rowsAhead = job.laplace ? 1 : job.unsharp ? kDownRows : kBodyCopiesInput;
+    // Gaussian Blur and Unsharp Mask read each input row into their ring of rows filtered
+    // across, and Unsharp Mask once more just before it writes that row: neither reads a row
+    // after writing it, so their rows go straight into the image. Laplace keeps a ring.
+    const int32_t rowsAhead = job.laplace ? 1 : kBodyCopiesInput;
     return RunFilterBands(src, dst, width, height, halo, 32, LayoutFor(job.n, width).total, SeparableBand,
                           const_cast<SeparableJob*>(&job), rowsAhead);
 }
