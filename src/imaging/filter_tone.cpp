@@ -132,6 +132,25 @@ double PivotGamma(int64_t pivot, int64_t minimum, int64_t maximum)
     return std::log(0.5) / std::log(x);
 }
 
+// The curves with a power: PowerCurve asks fill(i, &x, &y) for entry i's base and exponent,
+// takes PowNear's x^y for a chunk of entries at a time (vectors where the processor has them)
+// and hands each to entry(i, x, y, power), which settles it or falls back to std::pow.
+constexpr int32_t kPowerChunk = 256;
+
+template <typename Fill, typename Entry>
+void PowerCurve(Fill fill, Entry entry)
+{
+    const PowNear near;
+    double x[kPowerChunk], y[kPowerChunk], power[kPowerChunk];
+    for (int32_t i0 = 0; i0 <= kTop; i0 += kPowerChunk) {
+        for (int32_t i = 0; i < kPowerChunk; i++)
+            fill(i0 + i, &x[i], &y[i]);
+        near.Row(x, y, power, kPowerChunk);
+        for (int32_t i = 0; i < kPowerChunk; i++)
+            entry(i0 + i, x[i], y[i], power[i]);
+    }
+}
+
 void LevelCurveTable(int64_t low, int64_t high, double gamma, uint16_t* table)
 {
     if (high <= low)
@@ -140,22 +159,30 @@ void LevelCurveTable(int64_t low, int64_t high, double gamma, uint16_t* table)
     if (!(gamma > 0.0) || !std::isfinite(gamma))
         gamma = 1.0;
     double scale = 1.0 / (double)(high - low);
-    const PowNear near;
-    for (int32_t i = 0; i <= kTop; i++) {
+    auto level = [&](int32_t i) {
         double t = ((double)i - (double)low) * scale;
         if (t < 0.0)
             t = 0.0;
         if (t > 1.0)
             t = 1.0;
-        // pow(t, 1) is t; the default Level Adjustment is a straight line.
-        if (gamma == 1.0) {
-            table[i] = RoundClamp(t * 65535.0);
-            continue;
-        }
-        const int32_t settled = SettledFloor(near(t, gamma) * 65535.0, 0.5);
-        table[i] = settled >= 0 ? (uint16_t)(settled < kTop ? settled : kTop)
-                                : RoundClamp(std::pow(t, gamma) * 65535.0);
+        return t;
+    };
+    // pow(t, 1) is t; the default Level Adjustment is a straight line.
+    if (gamma == 1.0) {
+        for (int32_t i = 0; i <= kTop; i++)
+            table[i] = RoundClamp(level(i) * 65535.0);
+        return;
     }
+    PowerCurve(
+        [&](int32_t i, double* x, double* y) {
+            *x = level(i);
+            *y = gamma;
+        },
+        [&](int32_t i, double x, double y, double power) {
+            const int32_t settled = SettledFloor(power * 65535.0, 0.5);
+            table[i] = settled >= 0 ? (uint16_t)(settled < kTop ? settled : kTop)
+                                    : RoundClamp(std::pow(x, y) * 65535.0);
+        });
 }
 
 // Rounded toward zero after adding 0.5, as Level Adjustment defines its ends (may be negative).
@@ -217,19 +244,22 @@ bool BuildToneTable(int32_t type, const int32_t p[3], const uint32_t* h, size_t 
                    : level <= 100 ? (double)level / 10.0
                                   : 10.0;
         double base = k * 65536.0;
-        const PowNear near;
-        for (int32_t i = 0; i <= kTop; i++) {
-            const double t = (double)i / 65535.0;
-            // The entry is v + 0.5 = pow / k - 0.5 truncated, which is 0 wherever v is negative
-            // (v > -1 here, and truncation goes toward zero).
-            const int32_t settled = SettledFloor(near(base, t) / k, -0.5);
-            if (settled >= 0) {
-                table[i] = (uint16_t)(settled < kTop ? settled : kTop);
-            } else {
-                double v = std::pow(base, t) / k - 1.0;
-                table[i] = RoundClamp(v > 0.0 ? v : 0.0);
-            }
-        }
+        PowerCurve(
+            [&](int32_t i, double* x, double* y) {
+                *x = base;
+                *y = (double)i / 65535.0;
+            },
+            [&](int32_t i, double x, double y, double power) {
+                // The entry is v + 0.5 = pow / k - 0.5 truncated, which is 0 wherever v is
+                // negative (v > -1 here, and truncation goes toward zero).
+                const int32_t settled = SettledFloor(power / k, -0.5);
+                if (settled >= 0) {
+                    table[i] = (uint16_t)(settled < kTop ? settled : kTop);
+                } else {
+                    double v = std::pow(x, y) / k - 1.0;
+                    table[i] = RoundClamp(v > 0.0 ? v : 0.0);
+                }
+            });
         return true;
     }
     case FilterDynamicLighten:
@@ -254,17 +284,20 @@ bool BuildToneTable(int32_t type, const int32_t p[3], const uint32_t* h, size_t 
         if (g <= 0 || g == 100)
             return false;
         double e = 100.0 / (double)g;
-        const PowNear near;
-        for (int32_t i = 0; i <= kTop; i++) {
-            const double x = (double)i / 65535.0;
-            const int32_t settled = SettledFloor(near(x, e) * 65535.0, 0.0);
-            if (settled >= 0) {
-                table[i] = (uint16_t)(settled < kTop ? settled : kTop);
-            } else {
-                double v = std::pow(x, e) * 65535.0;
-                table[i] = TruncClamp(v > 65535.0 ? 65535.0 : v);
-            }
-        }
+        PowerCurve(
+            [&](int32_t i, double* x, double* y) {
+                *x = (double)i / 65535.0;
+                *y = e;
+            },
+            [&](int32_t i, double x, double y, double power) {
+                const int32_t settled = SettledFloor(power * 65535.0, 0.0);
+                if (settled >= 0) {
+                    table[i] = (uint16_t)(settled < kTop ? settled : kTop);
+                } else {
+                    double v = std::pow(x, y) * 65535.0;
+                    table[i] = TruncClamp(v > 65535.0 ? 65535.0 : v);
+                }
+            });
         return true;
     }
     case FilterLevel: {

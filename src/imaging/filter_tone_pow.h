@@ -54,7 +54,18 @@ public:
         return PowerOfTwo(n >> 6) * (twoTo_[n & 63] * ef);  // 2^q, q = floor(n / 64)
     }
 
+    // out[i] = (*this)(x[i], y[i]) for i below count, the same doubles: with AVX2 or AVX-512
+    // four or eight at a time by the same operations in the same order (a lane that meets one
+    // of the cases apart is computed again alone).
+    void Row(const double* x, const double* y, double* out, int32_t count) const;
+
 private:
+    template <typename VD, typename VI32, typename VI64>
+    void Lanes(const double* x, const double* y, double* out) const;
+    // Row's wide loops: how many entries they did (a whole number of vectors).
+    NYRA_TARGET_AVX512 int32_t RowAvx512(const double* x, const double* y, double* out, int32_t count) const;
+    NYRA_TARGET_AVX2 int32_t RowAvx2(const double* x, const double* y, double* out, int32_t count) const;
+
     // x = 2^k m with m in [1, 2) for a positive x (k = -1023 for a subnormal). The bits move
     // between registers: a double put together in memory from two 32-bit halves, as 32-bit
     // code would do it, stalls the load that reads it back.
