@@ -26,6 +26,9 @@ public:
             return bottom_ + (size_t)(r - y1) * width;
         return src_ + (size_t)r * width;
     }
+    // Row(r) for asking memory for a row ahead of its use: rows past the band's halo, which it
+    // never reads (and has no copy of), give its last row instead.
+    const uint16_t* RowAhead(int32_t r) const { return Row(r < y1 + halo_ ? r : y1 + halo_ - 1); }
     // Where output row y goes; call RowDone(y) when it is complete, rows in order. Once the
     // rows before y are done, rows y .. y + rowsAhead - 1 (RunFilterBands) may all be written.
     uint16_t* OutRow(int32_t y) const

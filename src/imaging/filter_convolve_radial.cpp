@@ -638,7 +638,7 @@ NYRA_ALWAYS_INLINE void StripedRows(const RadialJob& j, StripedSums sums, Filter
         // A tile of entries at a time, pair row by pair row: the two input rows' pointers stay
         // in registers and the tile's stores in the first-level cache. Each tile also asks for
         // its share of the next input row, which would otherwise be waited for in StripeRow.
-        const uint16_t* next = band.Row(y + h + 1);
+        const uint16_t* next = band.RowAhead(y + h + 1);
         for (int32_t e0 = 0; e0 < E; e0 += kPairTile) {
             const int32_t e1 = std::min(E, e0 + kPairTile);
             for (int32_t x = e0 * L; x < std::min(e1 * L, w); x += 32)

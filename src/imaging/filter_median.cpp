@@ -1541,8 +1541,8 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
         if ((network7 || pairSmall) && y + 1 < band.y1) {
             win.Fill(band, y + 1 + win.h);  // the spare slot
             win.Point(y, n + 1);
-            win.next[0] = band.Row(y + 2 + win.h);
-            win.next[1] = band.Row(y + 3 + win.h);
+            win.next[0] = band.RowAhead(y + 2 + win.h);
+            win.next[1] = band.RowAhead(y + 3 + win.h);
             uint16_t* const outTop = band.OutRow(y);
             uint16_t* const outBottom = band.OutRow(y + 1);
             if (n == 7)

@@ -581,7 +581,7 @@ NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b, c
     double* out = b.across + (size_t)slot * b.rowDoubles;
     if (b.acrossRow[slot] != r) {
         const uint16_t* src = band.Row(r);
-        const uint16_t* next = band.Row(r + 1);
+        const uint16_t* next = band.RowAhead(r + 1);
         bool done = false;
 #if NYRA_HAVE_AVX2_PATH
         if constexpr (sizeof(VD) >= 32) {
