@@ -641,8 +641,7 @@ NYRA_ALWAYS_INLINE void StripedRows(const RadialJob& j, StripedSums sums, Filter
         const uint16_t* next = band.RowAhead(y + h + 1);
         for (int32_t e0 = 0; e0 < E; e0 += kPairTile) {
             const int32_t e1 = std::min(E, e0 + kPairTile);
-            for (int32_t x = e0 * L; x < std::min(e1 * L, w); x += 32)
-                __builtin_prefetch(next + x);
+            PrefetchRowLines(next, e0 * L, std::min(e1 * L, w));
             for (int32_t a = 0; a <= h; a++) {
                 const uint16_t* up = in[h - a];
                 const uint16_t* dn = in[h + a];

@@ -698,8 +698,8 @@ NYRA_ALWAYS_INLINE void MedianPairBody(const PaddedWindow& win, int32_t w, uint1
         MergeColumnPairs<V, R, Nets::kMerge, Nets::kMergeSize, Nets::kRank>(sorted, len + R, sorted + R);
         int32_t x0 = 0;
         for (; x0 + lanes <= len; x0 += lanes) {
-            __builtin_prefetch(win.next[0] + s0 + x0);
-            __builtin_prefetch(win.next[1] + s0 + x0);
+            PrefetchRowLines(win.next[0], s0 + x0, s0 + x0 + lanes);
+            PrefetchRowLines(win.next[1], s0 + x0, s0 + x0 + lanes);
             MedianPairVector<V, N>(sorted, sorted + R, top, bottom, x0, outTop + s0 + x0,
                                    outBottom + s0 + x0);
         }

@@ -124,18 +124,6 @@ NYRA_ALWAYS_INLINE void AddPairProduct(VD& acc, const VD& c, const double* a, co
     acc += c * (va + vb);
 }
 
-// The passes across ask for the next input row while they compute, one 64-byte line at the
-// start of each block that begins one: a row first read when its turn comes waits for memory
-// (a tenth of Gaussian Blur's time), and asking for a whole row at once measured slower.
-template <int32_t kStep>
-NYRA_ALWAYS_INLINE void PrefetchNextRow(const uint16_t* next, int32_t x0, int32_t w)
-{
-    for (int32_t b = 0; b < kStep && x0 + b < w; b += 32) {
-        if ((x0 + b) % 32 < kStep)
-            __builtin_prefetch(next + x0 + b);
-    }
-}
-
 // out[x] = the n weights times line[x .. x + n - 1], for x below w (line is w + n - 1 long
 // plus slack). K vectors of pixels at a time, each lane's sum in a register.
 template <typename VD, int K>
@@ -148,7 +136,7 @@ NYRA_ALWAYS_INLINE void Across(const SeparableJob& j, const double* line, int32_
     const int32_t n = j.n, h = j.h;
     const double* wt = j.weights;
     for (int32_t x0 = 0; x0 < w; x0 += kStep) {
-        PrefetchNextRow<kStep>(next, x0, w);
+        PrefetchRowLines(next, x0, std::min(x0 + kStep, w));  // the next input row
         const double* p = line + x0;
         VD acc[K];
         for (int k = 0; k < K; k++)
@@ -278,7 +266,7 @@ NYRA_ALWAYS_INLINE void AcrossBiased(const SeparableJob& j, const typename B::Pi
     for (int32_t t = 0; t <= h; t++)
         bias[t] = kBias * wt[t];
     for (int32_t x0 = 0; x0 < w; x0 += kStep) {
-        PrefetchNextRow<kStep>(next, x0, w);
+        PrefetchRowLines(next, x0, std::min(x0 + kStep, w));  // the next input row
         const typename B::Pixel* p = line + x0;
         typename B::Sums s;
         typename B::Doubles acc[2 * kBlocks], lo, hi;
