@@ -2,9 +2,9 @@
 // once (from the histogram where the curve depends on the image) and maps the pixels through
 // it, which equals the per-pixel definition because a pixel's result depends only on its value.
 // Edge policy: parameters are never rejected; each curve clamps or substitutes as defined.
-// Normalize needs no table: it stretches per pixel between the smallest and largest value.
+// Normalize needs no histogram: it stretches between the smallest and largest value.
 // Failure: without memory for the table (or a histogram the curve needs) the pixels stay as
-// they are; Invert, Brightness and Contrast then compute per pixel instead.
+// they are; Invert, Brightness, Contrast and Normalize then compute per pixel instead.
 #include "imaging/filter_tone.h"
 
 #include <cmath>
@@ -480,7 +480,16 @@ void NormalizeImage(uint16_t* pixels, size_t count)
     }
     if (m >= M)
         return;
-    double scale = 65535.0 / (double)(M - m);
+    const double scale = 65535.0 / (double)(M - m);
+    // Each value present is stretched once and then looked up: half the time of converting
+    // every pixel to double and back. Without the table, the same arithmetic per pixel.
+    FilterBuffer<uint16_t> table(kToneTableSize);
+    if (table) {
+        for (int32_t v = m; v <= M; v++)
+            table[v] = Stretch(v, m, scale);
+        MapThroughTable(pixels, count, table.data());
+        return;
+    }
     for (size_t i = 0; i < count; i++)
         pixels[i] = Stretch(pixels[i], m, scale);
 }

@@ -105,6 +105,21 @@ TEST(FilterFaults, ToneRunFallsBackToSingleEntries)
     }
 }
 
+// Normalize looks its values up in a table; without one it computes each pixel, alike.
+TEST(FilterFaults, NormalizeWithoutItsTableComputesTheSame)
+{
+    ref::Image in = testimg::Frame(60, 40, 16);
+    for (uint16_t& v : in.px)
+        v = (uint16_t)(v / 3 + 7000);  // a narrower range, which normalizing widens
+    std::vector<uint16_t> table = in.px, direct = in.px;
+    NormalizeImage(table.data(), table.size());
+    SetFilterAllocationFault(0);
+    NormalizeImage(direct.data(), direct.size());
+    EXPECT_LT(SetFilterAllocationFault(-1), 0);
+    EXPECT_NE(table, in.px);
+    EXPECT_EQ(direct, table);
+}
+
 // Laplace's pre-smoothing without memory for its weights falls back to a box filter of the
 // same size: truncated means over the clamped row, then over the clamped column.
 TEST(FilterFaults, SeparableGaussianFallsBackToABoxFilter)
