@@ -46,6 +46,14 @@ uint16_t Stretch(int32_t v, int32_t lo, double scale)
     return TruncClamp((double)(v - lo) * scale);
 }
 
+// Normalize's curve: m .. M (m < M) stretched over 0 .. 65535.
+void StretchTable(int32_t m, int32_t M, uint16_t* table)
+{
+    const double scale = 65535.0 / (double)(M - m);
+    for (int32_t i = 0; i <= kTop; i++)
+        table[i] = Stretch(i, m, scale);
+}
+
 uint16_t Adaptive(int32_t v, int32_t lo, int32_t hi, double scale)
 {
     if (v <= lo)
@@ -334,9 +342,7 @@ bool BuildToneTable(int32_t type, const int32_t p[3], const uint32_t* h, size_t 
         int32_t m, M;
         if (!h || !HistogramRange(h, &m, &M) || m >= M)
             return false;
-        double scale = 65535.0 / (double)(M - m);
-        for (int32_t i = 0; i <= kTop; i++)
-            table[i] = Stretch(i, m, scale);
+        StretchTable(m, M, table);
         return true;
     }
     case FilterAdaptiveNormalization: {
@@ -480,16 +486,15 @@ void NormalizeImage(uint16_t* pixels, size_t count)
     }
     if (m >= M)
         return;
-    const double scale = 65535.0 / (double)(M - m);
-    // Each value present is stretched once and then looked up: half the time of converting
-    // every pixel to double and back. Without the table, the same arithmetic per pixel.
+    // Each value is stretched once and then looked up: half the time of converting every
+    // pixel to double and back. Without the table, the same arithmetic per pixel.
     FilterBuffer<uint16_t> table(kToneTableSize);
     if (table) {
-        for (int32_t v = m; v <= M; v++)
-            table[v] = Stretch(v, m, scale);
+        StretchTable(m, M, table.data());
         MapThroughTable(pixels, count, table.data());
         return;
     }
+    const double scale = 65535.0 / (double)(M - m);
     for (size_t i = 0; i < count; i++)
         pixels[i] = Stretch(pixels[i], m, scale);
 }
