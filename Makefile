@@ -8,6 +8,9 @@ TSAN    := $(BUILD)/tsan
 PREFIX  := $(BUILD)/wineprefix
 PREFIX32 := $(BUILD)/wineprefix32
 JOBS    ?= $(shell nproc)
+# Test processes per Windows suite: its programs mostly sleep on capture timeouts (the longest
+# run in shards), so more of them than cores keeps the suite short without starving any.
+WINE_JOBS ?= 6
 CMAKE_Q := -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
 # The builds that only carry tests keep line tables (-g1: file and line in sanitizer reports and
 # Wine backtraces) instead of full debug information, and the sanitizer builds optimise at -O1,
@@ -61,7 +64,7 @@ test-tsan:
 
 test-win:
 	@bash scripts/check-exports.sh $(WIN)/bin/NyraPro.SED
-	@bash scripts/wine-run.sh $(PREFIX) ctest --test-dir $(WIN64) --output-on-failure -j $(JOBS)
+	@bash scripts/wine-run.sh $(PREFIX) ctest --test-dir $(WIN64) --output-on-failure -j $(WINE_JOBS)
 
 # The whole Windows suite again in the product's own width, where this machine runs 32-bit
 # Windows programs (its tests are built with the rest, before any suite runs); elsewhere one
@@ -73,7 +76,7 @@ win32-tests: win
 
 test-win32:
 	@if why=$$(bash scripts/runs-i686.sh $(PREFIX32)); then \
-	  bash scripts/wine-run.sh $(PREFIX32) ctest --test-dir $(WIN) --output-on-failure -j $(JOBS); \
+	  bash scripts/wine-run.sh $(PREFIX32) ctest --test-dir $(WIN) --output-on-failure -j $(WINE_JOBS); \
 	else echo "i686 Windows suite skipped: $$why (the x86_64 build of the same sources ran it under wine64)"; fi
 
 demo: win

@@ -27,7 +27,9 @@ protected:
             GetWindowTextA(box, caption, sizeof caption);
             char cls[32] = "";
             GetClassNameA(box, cls, sizeof cls);
-            if (!strcmp(cls, "#32770")) {
+            // Wine reports other processes' dialogs activating too (test programs run side
+            // by side); only this thread's boxes are the task's.
+            if (!strcmp(cls, "#32770") && GetWindowThreadProcessId(box, nullptr) == GetCurrentThreadId()) {
                 Captions.push_back(caption);
                 int answer = IDCANCEL;
                 if (!Answers.empty()) {

@@ -15,6 +15,7 @@
 #include "capture/correction_file.h"
 #include "exports/plugin_host.h"
 #include "exports/sim_devices.h"
+#include "exports/ui_script_win.h"
 
 namespace {
 
@@ -241,7 +242,7 @@ TEST(CaptureWithSimulator, CancelButtonOfTheStatusWindow)
     host.storeSettings(60, false);
     bool found = false;
     Dispatched click(400, [&] {
-        HWND status = FindWindowA(nullptr, "Capture Digital X-ray");
+        HWND status = FindOwnWindow("Capture Digital X-ray");
         found = status != nullptr;
         if (status)
             SendMessageA(status, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
@@ -311,7 +312,7 @@ TEST(CaptureWithSimulator, ReadIgnoringAbortAndCloseIsAbandonedThenReloaded)
     host.storeSettings(5, false);  // logging off: the abandonment is written all the same
     std::vector<std::string> lines;
     Dispatched look(10500, [&] {  // after the forced close, before the abandonment
-        HWND status = FindWindowA(nullptr, "Capture Digital X-ray");
+        HWND status = FindOwnWindow("Capture Digital X-ray");
         int count = status ? (int)SendDlgItemMessageA(status, 1492, LB_GETCOUNT, 0, 0) : 0;
         for (int i = 0; i < count; i++) {
             char line[128] = "";
@@ -398,7 +399,7 @@ TEST(CaptureWithSimulator, SwitchingSensorDuringTheCaptureReArmsTheChosenOne)
     std::vector<std::string> entries;
     int selected = -2;
     Dispatched refresh(2000, [&] {
-        HWND window = FindWindowA(nullptr, "Switch Sensor");
+        HWND window = FindOwnWindow("Switch Sensor");
         if (!window)
             return;
         HWND list = GetDlgItem(window, 1495);
@@ -411,7 +412,7 @@ TEST(CaptureWithSimulator, SwitchingSensorDuringTheCaptureReArmsTheChosenOne)
         SendMessageA(window, WM_COMMAND, MAKEWPARAM(1496, BN_CLICKED), (LPARAM)GetDlgItem(window, 1496));
     });
     Dispatched choose(5000, [&] {
-        HWND window = FindWindowA(nullptr, "Switch Sensor");
+        HWND window = FindOwnWindow("Switch Sensor");
         HWND list = GetDlgItem(window, 1495);
         SendMessageA(list, CB_SETCURSEL, 1, 0);
         SendMessageA(window, WM_COMMAND, MAKEWPARAM(1495, CBN_SELCHANGE), (LPARAM)list);

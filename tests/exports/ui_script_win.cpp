@@ -42,12 +42,37 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
     return TRUE;
 }
 
+// Test programs run side by side on one display; each looks only at its own windows.
+bool OwnWindow(HWND window)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process == GetCurrentProcessId();
+}
+
 BOOL CALLBACK MatchMenu(HWND window, LPARAM param)
 {
     char cls[32] = "";
     GetClassNameA(window, cls, sizeof cls);
-    if (IsWindowVisible(window) && strcmp(cls, "#32768") == 0) {
+    if (IsWindowVisible(window) && strcmp(cls, "#32768") == 0 && OwnWindow(window)) {
         *reinterpret_cast<HWND*>(param) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct TitleSearch {
+    const char* title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchTitle(HWND window, LPARAM param)
+{
+    TitleSearch* s = reinterpret_cast<TitleSearch*>(param);
+    char text[128] = "";
+    GetWindowTextA(window, text, sizeof text);
+    if (strcmp(text, s->title) == 0 && OwnWindow(window)) {
+        s->found = window;
         return FALSE;
     }
     return TRUE;
@@ -117,6 +142,13 @@ HWND FindDialog(const char* caption, bool messageBox)
 {
     Search s = {caption, messageBox, nullptr};
     EnumThreadWindows(GetCurrentThreadId(), MatchDialog, (LPARAM)&s);
+    return s.found;
+}
+
+HWND FindOwnWindow(const char* title)
+{
+    TitleSearch s = {title, nullptr};
+    EnumWindows(MatchTitle, (LPARAM)&s);
     return s.found;
 }
 

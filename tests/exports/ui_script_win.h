@@ -38,6 +38,8 @@ private:
 // A visible dialog of this thread with the given caption; message boxes (which carry their
 // text in a static control 0xFFFF) only when messageBox is true.
 HWND FindDialog(const char* caption, bool messageBox = false);
+// A top-level window of this process (any thread) with the given title.
+HWND FindOwnWindow(const char* title);
 // The open popup menu's window, or null.
 HWND FindPopupMenu();
 
