@@ -12,7 +12,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 # under wine64: it needs no 32-bit support from the kernel, which some machines lack (where it
 # has it, scripts/runs-i686.sh adds 32-bit Wine). DCMTK and dicom3tools make and check the
 # demo's DICOM file natively.
-pkgs=(cmake make g++ googletest libgtest-dev libbenchmark-dev libstb-dev
+pkgs=(cmake ninja-build make g++ googletest libgtest-dev libbenchmark-dev libstb-dev
       g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
       wine wine64 xvfb xauth

@@ -10,7 +10,7 @@ build=${1:-build}
 root=$(pwd)
 if why=$(bash scripts/runs-i686.sh "$build/wineprefix"); then
     cmake -S . -B "$build/win32" -DNYRA_TESTS=ON >/dev/null
-    cmake --build "$build/win32" -j "$(nproc)" -- --no-print-directory -s
+    cmake --build "$build/win32" -j "$(nproc)" -- --quiet
     bin=$build/win32/bin wine=wine
     width="the i686 product itself, under 32-bit Wine"
 else
