@@ -25,7 +25,7 @@ flags    = -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$(1) -DNDEBUG" -DCMAKE_C_FLAGS_RELW
 SAN_Q   := $(CMAKE_Q) $(call flags,-O1 -g1)
 TEST_Q  := $(CMAKE_Q) $(call flags,-O2 -g1)
 
-.PHONY: all setup native win tsan win32-tests test test-native test-win test-tsan test-win32 demo bench bench-win clean
+.PHONY: all setup native win win32 win64 tsan test test-native test-win test-tsan test-win32 demo bench bench-win clean
 
 all: native win
 
@@ -37,11 +37,17 @@ native: setup
 	@cmake --build $(NATIVE) -j $(JOBS) $(QUIET)
 
 # The product (i686) and the same sources for x86_64, whose tests run under wine64. The i686
-# build gets its tests only where they can run (test-win32); a first configure leaves them out.
-win: setup
+# build gets its tests only for make test and only where they can run (test-win32): a first
+# configure leaves them out.
+win: win32 win64
+
+win32: setup
 	@$(call ninja_dir,$(WIN)); [ -f $(WIN)/CMakeCache.txt ] || cmake -S . -B $(WIN) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DNYRA_TESTS=OFF >/dev/null
-	@cmake -S . -B $(WIN) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake >/dev/null
+	@if [ "$(WIN32_TESTS)" = ON ] && bash scripts/runs-i686.sh $(PREFIX32) >/dev/null; then tests=-DNYRA_TESTS=ON; fi; \
+	  cmake -S . -B $(WIN) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake $$tests >/dev/null
 	@cmake --build $(WIN) -j $(JOBS) $(QUIET)
+
+win64: setup
 	@$(call ninja_dir,$(WIN64)); cmake -S . -B $(WIN64) $(TEST_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake >/dev/null
 	@cmake --build $(WIN64) -j $(JOBS) $(QUIET)
 
@@ -53,9 +59,11 @@ tsan: setup
 	@$(call ninja_dir,$(TSAN)); cmake -S . -B $(TSAN) $(SAN_Q) -DNYRA_TSAN=ON >/dev/null
 	@cmake --build $(TSAN) --target nyra_capture_tests -j $(JOBS) $(QUIET)
 
-# The two Windows suites run side by side, each in its own Wine prefix: they spend most of
-# their time waiting on the capture timeouts, not computing.
-test: native win tsan win32-tests
+# The four builds run two at a time, each on every core: one build alone leaves cores idle at
+# its links and configure steps. The two Windows suites run side by side, each in its own Wine
+# prefix: they spend most of their time waiting on the capture timeouts, not computing.
+test: setup
+	@$(MAKE) --no-print-directory -j2 --output-sync=target win32 native win64 tsan WIN32_TESTS=ON
 	@$(MAKE) --no-print-directory test-native test-tsan
 	@$(MAKE) --no-print-directory -j2 --output-sync=target test-win test-win32
 
@@ -72,13 +80,8 @@ test-win:
 	@bash scripts/wine-run.sh $(PREFIX) ctest --test-dir $(WIN64) --output-on-failure -j $(WINE_JOBS)
 
 # The whole Windows suite again in the product's own width, where this machine runs 32-bit
-# Windows programs (its tests are built with the rest, before any suite runs); elsewhere one
-# line says why it was skipped.
-win32-tests: win
-	@if bash scripts/runs-i686.sh $(PREFIX32) >/dev/null; then \
-	  cmake -S . -B $(WIN) $(CMAKE_Q) -DNYRA_TESTS=ON >/dev/null && \
-	  cmake --build $(WIN) -j $(JOBS) $(QUIET); fi
-
+# Windows programs (make test builds its tests with the product); elsewhere one line says why
+# it was skipped.
 test-win32:
 	@if why=$$(bash scripts/runs-i686.sh $(PREFIX32)); then \
 	  bash scripts/wine-run.sh $(PREFIX32) ctest --test-dir $(WIN) --output-on-failure -j $(WINE_JOBS); \
