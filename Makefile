@@ -90,12 +90,14 @@ test-win32:
 demo: win
 	@bash scripts/demo.sh $(BUILD)
 
-# Filter timings beside OpenCV (a benchmark-only dependency, installed here if missing), in a
-# separate optimised native build without sanitizers. The last line is machine-readable.
+# Filter timings beside OpenCV (a benchmark-only dependency; it and Ninja are installed here if
+# missing), in a separate optimised native build without sanitizers. The last line is
+# machine-readable.
 bench:
-	@dpkg-query -W -f='$${Status}' libopencv-dev 2>/dev/null | grep -q 'install ok installed' || \
+	@need=""; for p in libopencv-dev ninja-build; do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | \
+	  grep -q 'install ok installed' || need="$$need $$p"; done; [ -z "$$need" ] || \
 	  { s=""; [ "$$(id -u)" -eq 0 ] || s=sudo; $$s apt-get update -qq >/dev/null && \
-	    DEBIAN_FRONTEND=noninteractive $$s apt-get install -y -qq --no-install-recommends libopencv-dev >/dev/null; }
+	    DEBIAN_FRONTEND=noninteractive $$s apt-get install -y -qq --no-install-recommends $$need >/dev/null; }
 	@$(call ninja_dir,$(BUILD)/bench); cmake -S . -B $(BUILD)/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNYRA_BENCH=ON -Wno-dev >/dev/null
 	@cmake --build $(BUILD)/bench --target nyra_bench -j $(JOBS) $(QUIET)
 	@$(BUILD)/bench/tools/bench/nyra_bench
