@@ -18,7 +18,16 @@ struct OpenCvTiming {
     double msAll = 0;  // OpenCV's default thread count
 };
 
-// OpenCV's closest equivalents of our filters and of the default chain, on a copy of px.
+// OpenCV's closest equivalents of our filters and of the default chain, reading px (which must
+// outlive the calls): one call each, for timing them one run at a time.
+struct OpenCvCall {
+    std::string name;
+    std::function<void()> run;
+};
+std::vector<OpenCvCall> OpenCvCalls(const uint16_t* px, int w, int h);
+// The threads OpenCV's calls may use (1: only the caller's).
+void SetOpenCvThreads(int threads);
+// Each of OpenCvCalls timed `runs` times on one thread and on OpenCV's default count.
 std::vector<OpenCvTiming> OpenCvTimings(const uint16_t* px, int w, int h, int runs);
 
 // The whole post-read processing of a frame (bench_pipeline.cpp), default settings, all cores.

@@ -2,6 +2,7 @@
 // of the default chain with one call per entry. OpenCV rounds half to even and computes large
 // kernels by DFT in float, so these are speed references, not exact equivalents.
 #include <cmath>
+#include <memory>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -56,50 +57,69 @@ void OpenCvChain(const cv::Mat& src, cv::Mat& out, const cv::Mat& sharpen)
     cv::medianBlur(c, out, 5);                                                        // Noise Removal 5
 }
 
+// What the calls share: the source, one destination and the Sharpen kernel.
+struct OpenCvState {
+    cv::Mat src, dst, sharpen;
+};
+
 }  // namespace
 
-std::vector<OpenCvTiming> OpenCvTimings(const uint16_t* px, int w, int h, int runs)
+std::vector<OpenCvCall> OpenCvCalls(const uint16_t* px, int w, int h)
 {
-    cv::Mat src(h, w, CV_16U, const_cast<uint16_t*>(px));
-    cv::Mat dst;
-    const cv::Mat sharpen = SharpenKernel(21, 20);
-    struct Op {
-        const char* name;
-        std::function<void()> run;
-    };
+    auto st = std::make_shared<OpenCvState>();
+    st->src = cv::Mat(h, w, CV_16U, const_cast<uint16_t*>(px));
+    st->sharpen = SharpenKernel(21, 20);
     const double r2 = std::sqrt(2.0);
-    std::vector<Op> ops = {
-        {"median3", [&] { cv::medianBlur(src, dst, 3); }},
-        {"median5", [&] { cv::medianBlur(src, dst, 5); }},
+    return {
+        {"median3", [st] { cv::medianBlur(st->src, st->dst, 3); }},
+        {"median5", [st] { cv::medianBlur(st->src, st->dst, 5); }},
         {"sharpen21",
-         [&] { cv::filter2D(src, dst, CV_16U, sharpen, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE); }},
+         [st] {
+             cv::filter2D(st->src, st->dst, CV_16U, st->sharpen, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
+         }},
         {"gaussian5",
-         [&] { cv::GaussianBlur(src, dst, cv::Size(5, 5), 5 / r2, 5 / r2, cv::BORDER_REPLICATE); }},
+         [st, r2] {
+             cv::GaussianBlur(st->src, st->dst, cv::Size(5, 5), 5 / r2, 5 / r2, cv::BORDER_REPLICATE);
+         }},
         {"gaussian15",
-         [&] { cv::GaussianBlur(src, dst, cv::Size(15, 15), 15 / r2, 15 / r2, cv::BORDER_REPLICATE); }},
+         [st, r2] {
+             cv::GaussianBlur(st->src, st->dst, cv::Size(15, 15), 15 / r2, 15 / r2, cv::BORDER_REPLICATE);
+         }},
         {"sepgauss15",
-         [&] {
+         [st, r2] {
              cv::Mat k = cv::getGaussianKernel(15, 15 / r2, CV_64F);
-             cv::sepFilter2D(src, dst, CV_16U, k, k, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
+             cv::sepFilter2D(st->src, st->dst, CV_16U, k, k, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
          }},
         {"laplace21",
-         [&] {
+         [st] {
              // Laplace Edge Enhancement 21, level 3: pre-smoothing, 4-neighbour Laplacian
              // (OpenCV's has the opposite sign), 0.03 of it added to the input.
              cv::Mat s, lap, f;
-             cv::GaussianBlur(src, s, cv::Size(21, 21), 3.5, 3.5, cv::BORDER_REPLICATE);
+             cv::GaussianBlur(st->src, s, cv::Size(21, 21), 3.5, 3.5, cv::BORDER_REPLICATE);
              cv::Laplacian(s, lap, CV_32F, 1, 1, 0, cv::BORDER_REPLICATE);
-             src.convertTo(f, CV_32F);
+             st->src.convertTo(f, CV_32F);
              cv::scaleAdd(lap, -0.03, f, f);
-             f.convertTo(dst, CV_16U);
+             f.convertTo(st->dst, CV_16U);
          }},
-        {"smooth3", [&] { cv::blur(src, dst, cv::Size(3, 3), cv::Point(-1, -1), cv::BORDER_REPLICATE); }},
-        {"smooth21", [&] { cv::blur(src, dst, cv::Size(21, 21), cv::Point(-1, -1), cv::BORDER_REPLICATE); }},
-        {"chain", [&] { OpenCvChain(src, dst, sharpen); }},
+        {"smooth3",
+         [st] { cv::blur(st->src, st->dst, cv::Size(3, 3), cv::Point(-1, -1), cv::BORDER_REPLICATE); }},
+        {"smooth21",
+         [st] { cv::blur(st->src, st->dst, cv::Size(21, 21), cv::Point(-1, -1), cv::BORDER_REPLICATE); }},
+        {"chain", [st] { OpenCvChain(st->src, st->dst, st->sharpen); }},
     };
+}
+
+void SetOpenCvThreads(int threads)
+{
+    cv::setNumThreads(threads);
+}
+
+std::vector<OpenCvTiming> OpenCvTimings(const uint16_t* px, int w, int h, int runs)
+{
+    const std::vector<OpenCvCall> ops = OpenCvCalls(px, w, h);
     std::vector<OpenCvTiming> out;
     const int defaultThreads = cv::getNumThreads();
-    for (const Op& op : ops) {
+    for (const OpenCvCall& op : ops) {
         OpenCvTiming t;
         t.name = op.name;
         cv::setNumThreads(1);
