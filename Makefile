@@ -16,6 +16,11 @@ WINE_JOBS ?= 6
 CMAKE_Q := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
 QUIET   := -- --quiet
 # A build folder made by an earlier make-based checkout is configured afresh.
+# Installs the Debian packages of $(1) that are missing (the benchmarks run without `setup`).
+install_missing = need=""; for p in $(1); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | \
+	  grep -q 'install ok installed' || need="$$need $$p"; done; [ -z "$$need" ] || \
+	  { s=""; [ "$$(id -u)" -eq 0 ] || s=sudo; $$s apt-get update -qq >/dev/null; \
+	    DEBIAN_FRONTEND=noninteractive $$s apt-get install -y -qq --no-install-recommends $$need >/dev/null; }
 ninja_dir = grep -qs '^CMAKE_GENERATOR:INTERNAL=Ninja$$' $(1)/CMakeCache.txt || rm -rf $(1)/CMakeCache.txt $(1)/CMakeFiles
 # The builds that only carry tests keep line tables (-g1: file and line in sanitizer reports and
 # Wine backtraces) instead of full debug information, and the sanitizer builds optimise at -O1,
@@ -25,7 +30,7 @@ flags    = -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$(1) -DNDEBUG" -DCMAKE_C_FLAGS_RELW
 SAN_Q   := $(CMAKE_Q) $(call flags,-O1 -g1)
 TEST_Q  := $(CMAKE_Q) $(call flags,-O2 -g1)
 
-.PHONY: all setup native win win32 win64 tsan test test-native test-win test-tsan test-win32 demo bench bench-win clean
+.PHONY: all setup native win win32 win64 tsan test test-native test-win test-tsan test-win32 demo bench bench-win bench-m32 clean
 
 all: native win
 
@@ -94,10 +99,7 @@ demo: win
 # missing), in a separate optimised native build without sanitizers. The last line is
 # machine-readable.
 bench:
-	@need=""; for p in libopencv-dev ninja-build; do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | \
-	  grep -q 'install ok installed' || need="$$need $$p"; done; [ -z "$$need" ] || \
-	  { s=""; [ "$$(id -u)" -eq 0 ] || s=sudo; $$s apt-get update -qq >/dev/null && \
-	    DEBIAN_FRONTEND=noninteractive $$s apt-get install -y -qq --no-install-recommends $$need >/dev/null; }
+	@$(call install_missing,libopencv-dev ninja-build)
 	@$(call ninja_dir,$(BUILD)/bench); cmake -S . -B $(BUILD)/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNYRA_BENCH=ON -Wno-dev >/dev/null
 	@cmake --build $(BUILD)/bench --target nyra_bench -j $(JOBS) $(QUIET)
 	@$(BUILD)/bench/tools/bench/nyra_bench
@@ -113,6 +115,16 @@ bench-win: setup
 	  cmake --build $(BUILD)/bench-win$${w%%:*} --target nyra_bench -j $(JOBS) $(QUIET) || exit 1; \
 	done
 	@bash scripts/wine-run.sh $(PREFIX) /usr/lib/wine/wine64 $(BUILD)/bench-win64/bin/nyra_bench.exe $(BENCH_ONLY)
+
+# The benchmark's i686 code as a native 32-bit Linux program, without OpenCV: the plug-in's
+# compiler, flags and vector paths, for a machine that runs 32-bit programs but has no 32-bit
+# Wine. BENCH_ONLY limits it to the filters whose names contain that text.
+bench-m32:
+	@$(call install_missing,g++-multilib ninja-build)
+	@$(call ninja_dir,$(BUILD)/bench-m32); cmake -S . -B $(BUILD)/bench-m32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DNYRA_BENCH=ON -DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux.cmake -Wno-dev >/dev/null
+	@cmake --build $(BUILD)/bench-m32 --target nyra_bench -j $(JOBS) $(QUIET)
+	@$(BUILD)/bench-m32/tools/bench/nyra_bench $(BENCH_ONLY)
 
 clean:
 	rm -rf $(BUILD)

@@ -209,7 +209,8 @@ const Target kTargets[] = {
 // one of them once, ours and OpenCV's in turn, and each key becomes its least thread time.
 // The speed of a shared host drifts over the minutes the table takes (a ratio moved by a third
 // between runs when its two sides were timed that far apart); in rounds, both sides of a ratio
-// meet the same drift.
+// meet the same drift. One such host switched between two speeds 1.6 times apart every few
+// seconds: eleven rounds give each timing its share of the faster one.
 void TimeTargetsInRounds(const std::vector<Op>& ops, const std::vector<OpenCvCall>& calls,
                          const std::function<void()>& reset, Image16* im, std::map<std::string, double>& key,
                          int rounds)
@@ -350,7 +351,7 @@ int main(int argc, char** argv)
             key["chain_L_sse2_1t"] = base;
             key["pipeline_L"] = PipelineMs(frame.data(), w, h);
             printf("  %-26s %10s %10.2f\n", "post-read processing", "", key["pipeline_L"]);
-            TimeTargetsInRounds(ops, OpenCvCalls(frame.data(), w, h), reset, &im, key, 7);
+            TimeTargetsInRounds(ops, OpenCvCalls(frame.data(), w, h), reset, &im, key, 11);
         }
         free(im.pixels);
         if (tag == 'L') {
