@@ -49,7 +49,7 @@ win: win32 win64
 win32: setup
 	@$(call ninja_dir,$(WIN)); [ -f $(WIN)/CMakeCache.txt ] || cmake -S . -B $(WIN) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DNYRA_TESTS=OFF >/dev/null
 	@if [ "$(WIN32_TESTS)" = ON ] && bash scripts/runs-i686.sh $(PREFIX32) >/dev/null; then tests=-DNYRA_TESTS=ON; fi; \
-	  cmake -S . -B $(WIN) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake $$tests >/dev/null
+	  cmake -S . -B $(WIN) $(CMAKE_Q) $$tests >/dev/null  # (the toolchain is in the cache by now)
 	@cmake --build $(WIN) -j $(JOBS) $(QUIET)
 
 win64: setup
