@@ -16,12 +16,12 @@ WINE_JOBS ?= 6
 CMAKE_Q := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
 QUIET   := -- --quiet
 # A build folder made by an earlier make-based checkout is configured afresh.
+ninja_dir = grep -qs '^CMAKE_GENERATOR:INTERNAL=Ninja$$' $(1)/CMakeCache.txt || rm -rf $(1)/CMakeCache.txt $(1)/CMakeFiles
 # Installs the Debian packages of $(1) that are missing (the benchmarks run without `setup`).
 install_missing = need=""; for p in $(1); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | \
 	  grep -q 'install ok installed' || need="$$need $$p"; done; [ -z "$$need" ] || \
 	  { s=""; [ "$$(id -u)" -eq 0 ] || s=sudo; $$s apt-get update -qq >/dev/null; \
 	    DEBIAN_FRONTEND=noninteractive $$s apt-get install -y -qq --no-install-recommends $$need >/dev/null; }
-ninja_dir = grep -qs '^CMAKE_GENERATOR:INTERNAL=Ninja$$' $(1)/CMakeCache.txt || rm -rf $(1)/CMakeCache.txt $(1)/CMakeFiles
 # The builds that only carry tests keep line tables (-g1: file and line in sanitizer reports and
 # Wine backtraces) instead of full debug information, and the sanitizer builds optimise at -O1,
 # as the sanitizers advise: that halves what the suite spends compiling. The product
@@ -43,13 +43,13 @@ native: setup
 
 # The product (i686) and the same sources for x86_64, whose tests run under wine64. The i686
 # build gets its tests only for make test and only where they can run (test-win32): a first
-# configure leaves them out.
+# configure leaves them out, and the second finds the toolchain in the cache.
 win: win32 win64
 
 win32: setup
 	@$(call ninja_dir,$(WIN)); [ -f $(WIN)/CMakeCache.txt ] || cmake -S . -B $(WIN) $(CMAKE_Q) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DNYRA_TESTS=OFF >/dev/null
 	@if [ "$(WIN32_TESTS)" = ON ] && bash scripts/runs-i686.sh $(PREFIX32) >/dev/null; then tests=-DNYRA_TESTS=ON; fi; \
-	  cmake -S . -B $(WIN) $(CMAKE_Q) $$tests >/dev/null  # (the toolchain is in the cache by now)
+	  cmake -S . -B $(WIN) $(CMAKE_Q) $$tests >/dev/null
 	@cmake --build $(WIN) -j $(JOBS) $(QUIET)
 
 win64: setup
