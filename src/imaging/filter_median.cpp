@@ -1622,7 +1622,7 @@ inline uint16_t Median5(uint16_t a, uint16_t b, uint16_t c, uint16_t d, uint16_t
 // of c. (No function returns a vector: its ABI differs between the baseline and the wider
 // copies.)
 template <typename V>
-NYRA_ALWAYS_INLINE void CrossMedianVector(V a, V b, V& c, V d, V e)
+NYRA_ALWAYS_INLINE void CrossMedianVector(const V& a, const V& b, V& c, const V& d, const V& e)
 {
     const V lowA = a < b ? a : b, highA = a < b ? b : a;
     const V lowD = d < e ? d : e, highD = d < e ? e : d;
