@@ -70,17 +70,7 @@ public:
         size_t n = PixelCount(image_->width, image_->height);
         if (NeedsHistogram(type) && !histogramValid_) {
             // The histogram of the pixels as the pending table would leave them.
-            memset(histogram_.data(), 0, kToneTableSize * sizeof(uint32_t));
-            const uint16_t* px = image_->pixels;
-            uint32_t* h = histogram_.data();
-            if (pending_) {
-                const uint16_t* t = table_.data();
-                for (size_t i = 0; i < n; i++)
-                    h[t[px[i]]]++;
-            } else {
-                for (size_t i = 0; i < n; i++)
-                    h[px[i]]++;
-            }
+            HistogramThrough(image_->pixels, n, pending_ ? table_.data() : nullptr, histogram_.data());
             histogramValid_ = true;
         }
         if (!BuildToneTable(type, p, histogramValid_ ? histogram_.data() : nullptr, n, lowClip_,

@@ -1,12 +1,14 @@
 // Tone and level filters (types 0..10) as 65536-entry curves: every filter builds its curve
 // once (from the histogram where the curve depends on the image) and maps the pixels through
 // it, which equals the per-pixel definition because a pixel's result depends only on its value.
+// Large images are counted and mapped in slices, one per filter thread.
 // Edge policy: parameters are never rejected; each curve clamps or substitutes as defined.
 // Normalize needs no histogram: it stretches between the smallest and largest value.
 // Failure: without memory for the table (or a histogram the curve needs) the pixels stay as
 // they are; Invert, Brightness, Contrast and Normalize then compute per pixel instead.
 #include "imaging/filter_tone.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -211,18 +213,91 @@ bool IsToneFilter(int32_t type)
     return type >= FilterInvert && type <= FilterNormalize;
 }
 
+namespace {
+
+// The passes over every pixel (a histogram, a mapping through a curve) run in one slice per
+// filter thread, each slice at least this long: a thread's start costs about what counting or
+// mapping a hundred thousand pixels does.
+constexpr size_t kPixelsPerSlice = (size_t)1 << 17;
+
+int32_t SliceCount(size_t count)
+{
+    const size_t most = count / kPixelsPerSlice;
+    return most < 2 ? 1 : (int32_t)std::min<size_t>(most, (size_t)FilterThreadCount());
+}
+
+struct PixelPass {
+    const uint16_t* pixels;
+    uint16_t* out;  // mapping: the pixels themselves; histogram: null
+    size_t count;
+    const uint16_t* table;  // the curve to map through (histogram: applied first, or null)
+    uint32_t* counts;       // histogram: 65536 counters per slice
+    int32_t slices;
+
+    size_t Start(int32_t slice) const
+    {
+        return (size_t)((uint64_t)count * (uint64_t)slice / (uint64_t)slices);
+    }
+    uint32_t* Counts(int32_t slice) const { return counts + (size_t)slice * kToneTableSize; }
+};
+
+void MapSlice(void* context, int32_t slice, int32_t)
+{
+    const PixelPass& pass = *static_cast<const PixelPass*>(context);
+    uint16_t* p = pass.out;
+    const uint16_t* t = pass.table;
+    for (size_t i = pass.Start(slice), end = pass.Start(slice + 1); i < end; i++)
+        p[i] = t[p[i]];
+}
+
+void CountSlice(void* context, int32_t slice, int32_t)
+{
+    const PixelPass& pass = *static_cast<const PixelPass*>(context);
+    const uint16_t* p = pass.pixels;
+    const uint16_t* t = pass.table;
+    uint32_t* h = pass.Counts(slice);
+    memset(h, 0, kToneTableSize * sizeof(uint32_t));
+    const size_t end = pass.Start(slice + 1);
+    if (t) {
+        for (size_t i = pass.Start(slice); i < end; i++)
+            h[t[p[i]]]++;
+    } else {
+        for (size_t i = pass.Start(slice); i < end; i++)
+            h[p[i]]++;
+    }
+}
+
+}  // namespace
+
 bool HistogramOf(const uint16_t* pixels, size_t count, uint32_t* h)
 {
-    memset(h, 0, kToneTableSize * sizeof(uint32_t));
-    for (size_t i = 0; i < count; i++)
-        h[pixels[i]]++;
+    return HistogramThrough(pixels, count, nullptr, h);
+}
+
+bool HistogramThrough(const uint16_t* pixels, size_t count, const uint16_t* table, uint32_t* h)
+{
+    // Several slices count apart and are added up; without room for their counters, one slice
+    // counts into h.
+    int32_t slices = SliceCount(count);
+    FilterBuffer<uint32_t> apart(slices > 1 ? (size_t)slices * kToneTableSize : 0);
+    if (!apart)
+        slices = 1;
+    PixelPass pass{pixels, nullptr, count, table, slices > 1 ? apart.data() : h, slices};
+    ForEachTask(slices, CountSlice, &pass);
+    for (int32_t s = 1; s < slices; s++) {
+        const uint32_t* c = pass.Counts(s);
+        for (size_t v = 0; v < kToneTableSize; v++)
+            pass.counts[v] += c[v];
+    }
+    if (slices > 1)
+        memcpy(h, pass.counts, kToneTableSize * sizeof(uint32_t));
     return true;
 }
 
 void MapThroughTable(uint16_t* pixels, size_t count, const uint16_t* table)
 {
-    for (size_t i = 0; i < count; i++)
-        pixels[i] = table[pixels[i]];
+    PixelPass pass{pixels, pixels, count, table, nullptr, SliceCount(count)};
+    ForEachTask(pass.slices, MapSlice, &pass);
 }
 
 bool BuildToneTable(int32_t type, const int32_t p[3], const uint32_t* h, size_t count, int32_t lowClip,

@@ -9,6 +9,7 @@
 #include "filter_reference.h"
 #include "imaging/filter_catalogue.h"
 #include "imaging/filter_chain.h"
+#include "imaging/filter_support.h"
 #include "imaging/filter_tone.h"
 
 namespace {
@@ -197,6 +198,27 @@ TEST(FilterChain, DefaultChainOnAFrameMatchesTheReference)
     ref::Image got = RunChain(frame, entries);
     ref::Image expected = RefChain(frame, entries);
     EXPECT_EQ(got.px, expected.px);
+}
+
+// Large frames are counted and mapped in slices, one per filter thread; any number of them
+// gives the pixels of one. (Brightness, then Equalize: the chain's histogram is taken through
+// the pending table.)
+TEST(FilterChain, ToneSlicesGiveTheSamePixelsOnAnyNumberOfThreads)
+{
+    const ref::Image in = testimg::Frame(1200, 1000, 5);
+    const std::vector<FilterEntry> list = {E(FilterBrightness, 10), E(FilterEqualize), E(FilterGamma, 80)};
+    SetFilterThreadCount(1);
+    const ref::Image one = RunChain(in, list);
+    std::vector<uint16_t> alone = in.px;
+    EqualizeImage(alone.data(), alone.size());
+    for (int32_t threads : {2, 3, 9}) {
+        SetFilterThreadCount(threads);
+        EXPECT_EQ(one.px, RunChain(in, list).px) << threads << " threads";
+        std::vector<uint16_t> sliced = in.px;
+        EqualizeImage(sliced.data(), sliced.size());
+        EXPECT_EQ(alone, sliced) << threads << " threads";
+    }
+    SetFilterThreadCount(0);
 }
 
 }  // namespace
