@@ -43,7 +43,7 @@ void ApplyLevelCurve(uint16_t* pixels, size_t count, int32_t low, int32_t high, 
 // of the pixels it would see (65536 counters, `count` pixels in all; only the filters whose
 // curve depends on the image read it). Returns false when the filter would leave the image
 // unchanged without building a curve (so the entry can be skipped).
-// Both passes over the pixels run on the filter threads (SetFilterThreadCount) for large images.
+// The passes over the pixels (histogram, mapping) run on the filter threads for large images.
 bool HistogramOf(const uint16_t* pixels, size_t count, uint32_t* histogram);
 // The histogram of the pixels as table would map them (table null: as they are).
 bool HistogramThrough(const uint16_t* pixels, size_t count, const uint16_t* table, uint32_t* histogram);
