@@ -61,23 +61,6 @@ BOOL CALLBACK MatchMenu(HWND window, LPARAM param)
     return TRUE;
 }
 
-struct TitleSearch {
-    const char* title;
-    HWND found;
-};
-
-BOOL CALLBACK MatchTitle(HWND window, LPARAM param)
-{
-    TitleSearch* s = reinterpret_cast<TitleSearch*>(param);
-    char text[128] = "";
-    GetWindowTextA(window, text, sizeof text);
-    if (strcmp(text, s->title) == 0 && OwnWindow(window)) {
-        s->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 }  // namespace
 
 UiScript& UiScript::then(Step step)
@@ -147,9 +130,10 @@ HWND FindDialog(const char* caption, bool messageBox)
 
 HWND FindOwnWindow(const char* title)
 {
-    TitleSearch s = {title, nullptr};
-    EnumWindows(MatchTitle, (LPARAM)&s);
-    return s.found;
+    HWND window = nullptr;
+    while ((window = FindWindowExA(nullptr, window, nullptr, title)) && !OwnWindow(window)) {
+    }
+    return window;
 }
 
 HWND FindPopupMenu()

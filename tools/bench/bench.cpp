@@ -206,7 +206,7 @@ const Target kTargets[] = {
 };
 
 // The single-thread timings the targets compare, taken again in rounds: each round runs every
-// one of them once, ours and OpenCV's in turn, and each key becomes its least thread time.
+// one of them once, ours and then OpenCV's, and each key becomes its least thread time.
 // The speed of a shared host drifts over the minutes the table takes (a ratio moved by a third
 // between runs when its two sides were timed that far apart); in rounds, both sides of a ratio
 // meet the same drift. One such host switched between two speeds 1.6 times apart every few
@@ -221,28 +221,18 @@ void TimeTargetsInRounds(const std::vector<Op>& ops, const std::vector<OpenCvCal
         bool ours;
     };
     std::vector<Timed> timed;
-    auto add = [&](const std::string& k) {
-        const size_t end = k.rfind("_L_1t");
-        if (end == std::string::npos)
-            return;  // an all-cores timing: its median wall time stays
-        for (const Timed& t : timed)
-            if (t.key == k)
-                return;
-        const std::string opencv = "opencv_";
-        if (k.compare(0, opencv.size(), opencv) != 0) {
-            for (const Op& op : ops)
-                if (op.name == k.substr(0, end))
-                    timed.push_back({k, [&op, im] { op.run(im); }, true});
-        } else {
-            for (const OpenCvCall& c : calls)
-                if (c.name == k.substr(opencv.size(), end - opencv.size()))
-                    timed.push_back({k, c.run, false});
-        }
+    auto compared = [](const std::string& k) {
+        for (const Target& t : kTargets)
+            if (k == t.ours || k == t.reference)
+                return true;
+        return false;  // (the all-cores chain keeps its median wall time)
     };
-    for (const Target& t : kTargets) {
-        add(t.ours);
-        add(t.reference);
-    }
+    for (const Op& op : ops)
+        if (compared(op.name + "_L_1t"))
+            timed.push_back({op.name + "_L_1t", [&op, im] { op.run(im); }, true});
+    for (const OpenCvCall& c : calls)
+        if (compared("opencv_" + c.name + "_L_1t"))
+            timed.push_back({"opencv_" + c.name + "_L_1t", c.run, false});
     SetFilterThreadCount(1);
     SetOpenCvThreads(1);
     std::map<std::string, double> best;
