@@ -187,13 +187,16 @@ TEST(FilterExactness, SmoothAndLaplaceMatchBitForBit)
         SetSimdLimit(level);
         Sweep("smooth", 21, SmoothFilter, ref::Smooth, true);
     }
-    SetSimdLimit(2);
-    for (int32_t level : {0, 3, 100}) {
-        Sweep(
-            "laplace", 21,
-            [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { LaplaceEdgeEnhance(p, w, h, m, level); },
-            [level](ref::Image& im, int32_t m) { ref::Laplace(im, m, level); }, true);
+    for (int simd : {0, 1, 2}) {
+        SetSimdLimit(simd);
+        for (int32_t level : {0, 3, 100}) {
+            Sweep(
+                "laplace", 21,
+                [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { LaplaceEdgeEnhance(p, w, h, m, level); },
+                [level](ref::Image& im, int32_t m) { ref::Laplace(im, m, level); }, true);
+        }
     }
+    SetSimdLimit(2);
 }
 
 TEST(FilterExactness, WeightedSumsDifferOnlyAtRoundingBoundaries)
