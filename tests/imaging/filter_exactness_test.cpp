@@ -192,7 +192,9 @@ TEST(FilterExactness, SmoothAndLaplaceMatchBitForBit)
         for (int32_t level : {0, 3, 100}) {
             Sweep(
                 "laplace", 21,
-                [level](uint16_t* p, int32_t w, int32_t h, int32_t m) { LaplaceEdgeEnhance(p, w, h, m, level); },
+                [level](uint16_t* p, int32_t w, int32_t h, int32_t m) {
+                    LaplaceEdgeEnhance(p, w, h, m, level);
+                },
                 [level](ref::Image& im, int32_t m) { ref::Laplace(im, m, level); }, true);
         }
     }
