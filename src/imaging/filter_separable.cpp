@@ -699,50 +699,28 @@ NYRA_ALWAYS_INLINE const uint16_t* SmoothRow(const SeparableJob& j, BandRows& b,
     return s + 1;
 }
 
+// The last steps of Unsharp Mask and Laplace take eight pixels at a time with AVX2 and
+// AVX-512: widened with one load each and converted to doubles with one instruction per
+// vector (GCC 12 made several of each from the generic vector conversions).
 #if NYRA_HAVE_AVX2_PATH
-// Eight pixels with one widening load, where GCC 12 makes five instructions.
 typedef int32_t Ints8 __attribute__((vector_size(32)));
+
 NYRA_TARGET_AVX2 inline void WidenEight(const uint16_t* p, Ints8& out)
 {
     out = (Ints8)_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
-#endif
 
-#if NYRA_HAVE_AVX2_PATH
-NYRA_TARGET_AVX512 inline void ToDoublesEight(const Ints8& v, Double8& out)
+NYRA_TARGET_AVX2 inline void ToDoubles(const Ints8& v, Double4* out)
 {
-    out = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, (__m256i)v);  // (the plain form trips -Werror)
-}
-#endif
-
-// The integers of v as doubles (one conversion for eight lanes, where GCC 12 makes four).
-template <typename VD, typename Ints>
-NYRA_ALWAYS_INLINE void ToDoubles(const Ints& v, VD& out)
-{
-#if NYRA_HAVE_AVX2_PATH
-    if constexpr (sizeof(VD) == 64) {
-        ToDoublesEight(v, out);
-        return;
-    }
-#endif
-    out = __builtin_convertvector(v, VD);
+    out[0] = (Double4)_mm256_cvtepi32_pd(_mm256_castsi256_si128((__m256i)v));
+    out[1] = (Double4)_mm256_cvtepi32_pd(_mm256_extracti128_si256((__m256i)v, 1));
 }
 
-// kLanes pixels from p as 32-bit integers.
-template <int32_t kLanes, typename Ints>
-NYRA_ALWAYS_INLINE void WidenPixels(const uint16_t* p, Ints& out)
+NYRA_TARGET_AVX512 inline void ToDoubles(const Ints8& v, Double8* out)
 {
-#if NYRA_HAVE_AVX2_PATH
-    if constexpr (kLanes == 8) {
-        WidenEight(p, out);
-        return;
-    }
-#endif
-    typedef uint16_t Pixels __attribute__((vector_size(kLanes * sizeof(uint16_t))));
-    Pixels px;
-    memcpy(&px, p, sizeof px);
-    out = __builtin_convertvector(px, Ints);
+    out[0] = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, (__m256i)v);  // (the plain form trips -Werror)
 }
+#endif
 
 // Unsharp Mask on one row: out[x] = RoundClamp((v - b) * factor + v), v = in[x] and b =
 // blurred[x], the same two double operations a vector at a time with AVX2 and AVX-512 (the
@@ -751,21 +729,23 @@ template <typename VD>
 NYRA_ALWAYS_INLINE void UnsharpRow(const uint16_t* in, const uint16_t* blurred, uint16_t* out, int32_t w,
                                    double factor)
 {
-    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     int32_t x = 0;
+#if NYRA_HAVE_AVX2_PATH
+    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     if constexpr (kLanes >= 4) {
-        typedef int32_t Ints __attribute__((vector_size(kLanes * sizeof(int32_t))));
         const VD f = factor - VD{};
-        for (; x + kLanes <= w; x += kLanes) {
-            Ints pv, pb;
-            WidenPixels<kLanes>(in + x, pv);
-            WidenPixels<kLanes>(blurred + x, pb);
-            VD v, b;
+        for (; x + 8 <= w; x += 8) {
+            Ints8 pv, pb;
+            WidenEight(in + x, pv);
+            WidenEight(blurred + x, pb);
+            VD v[8 / kLanes], b[8 / kLanes];
             ToDoubles(pv, v);
             ToDoubles(pb, b);
-            RoundVector((v - b) * f + v, out + x);
+            for (int32_t i = 0; i < 8 / kLanes; i++)
+                RoundVector((v[i] - b[i]) * f + v[i], out + x + i * kLanes);
         }
     }
+#endif
     for (; x < w; x++) {
         const double v = in[x];
         out[x] = RoundClamp((v - (double)blurred[x]) * factor + v);
@@ -773,31 +753,33 @@ NYRA_ALWAYS_INLINE void UnsharpRow(const uint16_t* in, const uint16_t* blurred, 
 }
 
 // One output row of Laplace: s rows padded by one pixel on each side, v the unsmoothed row.
-// The Laplacian in 32-bit integers and the same two double operations per pixel, a vector at a
-// time with AVX2 and AVX-512 (GCC's own vectors of this loop measured twice as slow).
+// The Laplacian in 32-bit integers, then the same two double operations per pixel, a vector at
+// a time with AVX2 and AVX-512.
 template <typename VD>
 NYRA_ALWAYS_INLINE void LaplaceRow(const uint16_t* up, const uint16_t* mid, const uint16_t* down,
                                    const uint16_t* v, int32_t w, double factor, uint16_t* out)
 {
-    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     int32_t x = 0;
+#if NYRA_HAVE_AVX2_PATH
+    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     if constexpr (kLanes >= 4) {
-        typedef int32_t Ints __attribute__((vector_size(kLanes * sizeof(int32_t))));
         const VD f = factor - VD{};
-        for (; x + kLanes <= w; x += kLanes) {
-            Ints m, l, r, u, d, pv;
-            WidenPixels<kLanes>(mid + x, m);
-            WidenPixels<kLanes>(mid + x - 1, l);
-            WidenPixels<kLanes>(mid + x + 1, r);
-            WidenPixels<kLanes>(up + x, u);
-            WidenPixels<kLanes>(down + x, d);
-            WidenPixels<kLanes>(v + x, pv);
-            VD lap, val;
+        for (; x + 8 <= w; x += 8) {
+            Ints8 m, l, r, u, d, pv;
+            WidenEight(mid + x, m);
+            WidenEight(mid + x - 1, l);
+            WidenEight(mid + x + 1, r);
+            WidenEight(up + x, u);
+            WidenEight(down + x, d);
+            WidenEight(v + x, pv);
+            VD lap[8 / kLanes], val[8 / kLanes];
             ToDoubles(4 * m - l - r - d - u, lap);
             ToDoubles(pv, val);
-            RoundVector(lap * f + val, out + x);
+            for (int32_t i = 0; i < 8 / kLanes; i++)
+                RoundVector(lap[i] * f + val[i], out + x + i * kLanes);
         }
     }
+#endif
     for (; x < w; x++) {
         const int32_t d = 4 * (int32_t)mid[x] - (int32_t)mid[x - 1] - (int32_t)mid[x + 1] - (int32_t)down[x]
                           - (int32_t)up[x];
