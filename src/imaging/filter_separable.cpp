@@ -608,12 +608,8 @@ NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b, c
                 else
                     AcrossPixels<Biased256, kAcrossBlocks256>(j, src, w, b.line, out, next);
                 done = true;
-            }
-        }
-#endif
-#if NYRA_HAVE_AVX2_PATH
-        if constexpr (sizeof(VD) >= 32) {
-            if (b.striped) {
+            } else if (b.striped) {
+                // Laplace: the row striped, then as doubles (each read n times).
                 const StripedShape& st = b.shape;
                 StripeRow<kStripes>(src, w, h, st.S, st.E, st.padLength, b.pad, b.stripes);
                 for (int32_t i = 0; i < st.E * kStripes; i++)
