@@ -588,6 +588,42 @@ struct BandRows {
 // (Helpers of the band body are always inlined: a separate copy would be built for the
 // baseline and run the wide vectors in pieces.)
 
+#if NYRA_HAVE_AVX2_PATH
+// Laplace's row src striped, as doubles (each is read n times), and filtered across into out.
+// This and the unstriping run out of line, in a copy for each wide path: inlined at each use
+// of a filtered or smoothed row they doubled the time this file takes to compile.
+template <typename VD, int K>
+NYRA_ALWAYS_INLINE void StripedAcross(const SeparableJob& j, const BandRows& b, const uint16_t* src,
+                                      double* out, const uint16_t* next)
+{
+    const StripedShape& st = b.shape;
+    StripeRow<kStripes>(src, b.w, b.h, st.S, st.E, st.padLength, b.pad, b.stripes);
+    for (int32_t i = 0; i < st.E * kStripes; i++)
+        b.line[i] = b.stripes[i];
+    Across<VD, K, kStripes>(j, b.line, b.flat, out, next);
+}
+
+NYRA_TARGET_AVX2 __attribute__((noinline)) void StripedAcrossAvx2(const SeparableJob& j, const BandRows& b,
+                                                                  const uint16_t* src, double* out,
+                                                                  const uint16_t* next)
+{
+    StripedAcross<Double4, kVectors>(j, b, src, out, next);
+}
+
+NYRA_TARGET_AVX512 __attribute__((noinline)) void StripedAcrossAvx512(const SeparableJob& j,
+                                                                      const BandRows& b, const uint16_t* src,
+                                                                      double* out, const uint16_t* next)
+{
+    StripedAcross<Double8, kVectors512>(j, b, src, out, next);
+}
+
+NYRA_TARGET_AVX2 __attribute__((noinline)) void UnstripeRowAvx2(const uint16_t* striped, int32_t S, int32_t w,
+                                                                uint16_t* out)
+{
+    UnstripeRow<kStripes>(striped, S, w, out);
+}
+#endif
+
 // Row r filtered across. The n + 1 rows two neighbouring vertical sums read are consecutive,
 // so they sit in distinct slots and filtering one never evicts another.
 template <typename VD, int K>
@@ -609,12 +645,10 @@ NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b, c
                     AcrossPixels<Biased256, kAcrossBlocks256>(j, src, w, b.line, out, next);
                 done = true;
             } else if (b.striped) {
-                // Laplace: the row striped, then as doubles (each read n times).
-                const StripedShape& st = b.shape;
-                StripeRow<kStripes>(src, w, h, st.S, st.E, st.padLength, b.pad, b.stripes);
-                for (int32_t i = 0; i < st.E * kStripes; i++)
-                    b.line[i] = b.stripes[i];
-                Across<VD, K, kStripes>(j, b.line, b.flat, out, next);
+                if constexpr (sizeof(VD) == 64)
+                    StripedAcrossAvx512(j, b, src, out, next);
+                else
+                    StripedAcrossAvx2(j, b, src, out, next);
                 done = true;
             }
         }
@@ -630,13 +664,11 @@ NYRA_ALWAYS_INLINE const double* AcrossRow(const SeparableJob& j, BandRows& b, c
 }
 
 // A striped row of smoothed pixels into the w pixels of out.
-template <typename VD>
-NYRA_ALWAYS_INLINE void Unstripe([[maybe_unused]] const BandRows& b, [[maybe_unused]] const uint16_t* striped,
-                                 [[maybe_unused]] uint16_t* out)
+inline void Unstripe([[maybe_unused]] const BandRows& b, [[maybe_unused]] const uint16_t* striped,
+                     [[maybe_unused]] uint16_t* out)
 {
 #if NYRA_HAVE_AVX2_PATH
-    if constexpr (sizeof(VD) >= 32)
-        UnstripeRow<kStripes>(striped, b.shape.S, b.w, out);
+    UnstripeRowAvx2(striped, b.shape.S, b.w, out);
 #endif
 }
 
@@ -649,12 +681,9 @@ NYRA_ALWAYS_INLINE void SmoothInto(const SeparableJob& j, BandRows& b, const Fil
     for (int32_t k = 0; k < b.n; k++)
         rows[k] = AcrossRow<VD, K>(j, b, band, b.Clamp(r - b.h + k));
     Down<VD, K>(j, rows, b.flat, b.sums);
-    if (b.striped) {
-        RoundRow(b.sums, b.flat, b.rounded[0]);
-        Unstripe<VD>(b, b.rounded[0], out);
-        return;
-    }
-    RoundRow(b.sums, b.w, out);
+    RoundRow(b.sums, b.flat, b.striped ? b.rounded[0] : out);
+    if (b.striped)
+        Unstripe(b, b.rounded[0], out);
 }
 
 // Smoothed row r (Laplace) with its edge pixels repeated once on each side; points at column 0.
@@ -676,12 +705,12 @@ NYRA_ALWAYS_INLINE const uint16_t* SmoothRow(const SeparableJob& j, BandRows& b,
             rows[k] = AcrossRow<VD, K>(j, b, band, r - h + k);
         uint16_t* next = b.SmoothSlot(r + 1);
         constexpr int kPair = sizeof(VD) == 64 ? kPairVectors512 : K;
+        uint16_t* const out0 = b.striped ? b.rounded[0] : s + 1;
+        uint16_t* const out1 = b.striped ? b.rounded[1] : next + 1;
+        DownPair<VD, kPair>(j, rows, b.flat, out0, out1, b.sums);
         if (b.striped) {
-            DownPair<VD, kPair>(j, rows, b.flat, b.rounded[0], b.rounded[1], b.sums);
-            Unstripe<VD>(b, b.rounded[0], s + 1);
-            Unstripe<VD>(b, b.rounded[1], next + 1);
-        } else {
-            DownPair<VD, kPair>(j, rows, w, s + 1, next + 1, b.sums);
+            Unstripe(b, out0, s + 1);
+            Unstripe(b, out1, next + 1);
         }
         next[0] = next[1];
         next[w + 1] = next[w];
@@ -748,6 +777,36 @@ NYRA_ALWAYS_INLINE void UnsharpRow(const uint16_t* in, const uint16_t* blurred, 
     }
 }
 
+#if NYRA_HAVE_AVX2_PATH
+// The wide copies out of line: inlined at each of its three uses, the row cost the file a
+// fifth of its compile time.
+NYRA_TARGET_AVX2 __attribute__((noinline)) void UnsharpRowAvx2(const uint16_t* in, const uint16_t* blurred,
+                                                               uint16_t* out, int32_t w, double factor)
+{
+    UnsharpRow<Double4>(in, blurred, out, w, factor);
+}
+
+NYRA_TARGET_AVX512 __attribute__((noinline)) void
+UnsharpRowAvx512(const uint16_t* in, const uint16_t* blurred, uint16_t* out, int32_t w, double factor)
+{
+    UnsharpRow<Double8>(in, blurred, out, w, factor);
+}
+#endif
+
+// UnsharpRow in the copy of VD's path.
+template <typename VD>
+NYRA_ALWAYS_INLINE void UnsharpRowFor(const uint16_t* in, const uint16_t* blurred, uint16_t* out, int32_t w,
+                                      double factor)
+{
+#if NYRA_HAVE_AVX2_PATH
+    if constexpr (sizeof(VD) == 64)
+        return UnsharpRowAvx512(in, blurred, out, w, factor);
+    else if constexpr (sizeof(VD) == 32)
+        return UnsharpRowAvx2(in, blurred, out, w, factor);
+#endif
+    UnsharpRow<VD>(in, blurred, out, w, factor);
+}
+
 // One output row of Laplace: s rows padded by one pixel on each side, v the unsmoothed row.
 // The Laplacian in 32-bit integers, then the same two double operations per pixel, a vector at
 // a time with AVX2 and AVX-512.
@@ -798,8 +857,8 @@ NYRA_ALWAYS_INLINE void BlurredRowDone(const SeparableJob& j, const BandRows& b,
                                        int32_t i)
 {
     if (j.unsharp)
-        UnsharpRow<VD>(band.Row(y + i), BlurredRow(j, b, band, y, i), band.OutRow(y + i), band.width,
-                       j.factor);
+        UnsharpRowFor<VD>(band.Row(y + i), BlurredRow(j, b, band, y, i), band.OutRow(y + i), band.width,
+                          j.factor);
     band.RowDone(y + i);
 }
 
