@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "imaging/filter_simd.h"
+
 class FilterBand {
 public:
     int32_t y0 = 0, y1 = 0;  // output rows of this band
@@ -56,7 +58,9 @@ typedef void (*FilterBandBody)(void* context, FilterBand& band, uint8_t* scratch
 // Asks memory for the 64-byte lines of row (from RowAhead) that begin at pixels from .. to - 1.
 // The bands call it in step with their work on the row before: a row first read when its turn
 // comes waits for memory, and asking for a whole row at once measured slower than not asking.
-inline void PrefetchRowLines(const uint16_t* row, int32_t from, int32_t to)
+// Always inlined: as a call, GCC took the function for one without effects (a prefetch is
+// none) and dropped the calls, so the separable filters asked for nothing.
+NYRA_ALWAYS_INLINE void PrefetchRowLines(const uint16_t* row, int32_t from, int32_t to)
 {
     for (int32_t x = (from + 31) & ~31; x < to; x += 32)
         __builtin_prefetch(row + x);
