@@ -158,40 +158,6 @@ NYRA_ALWAYS_INLINE void VerticalPairs(const FilterBand& band, int32_t y, int32_t
     }
 }
 
-typedef int32_t Int4 __attribute__((vector_size(16)));
-typedef int32_t Int8 __attribute__((vector_size(32)));
-typedef int32_t Int16 __attribute__((vector_size(64)));
-
-// The lanes of an integer vector as two vectors of doubles (exact). GCC's generic form of
-// this conversion goes through 128-bit pieces; the instructions do it in one step.
-NYRA_ALWAYS_INLINE void ToDoubles(const Int4& s, Double2* lo, Double2* hi)
-{
-#if defined(__SSE2__)
-    const __m128i v = (__m128i)s;
-    *lo = (Double2)_mm_cvtepi32_pd(v);
-    *hi = (Double2)_mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0xEE));
-#else
-    *lo = Double2{(double)s[0], (double)s[1]};
-    *hi = Double2{(double)s[2], (double)s[3]};
-#endif
-}
-
-#if NYRA_HAVE_AVX2_PATH
-NYRA_TARGET_AVX2 inline void ToDoubles(const Int8& s, Double4* lo, Double4* hi)
-{
-    const __m256i v = (__m256i)s;
-    *lo = (Double4)_mm256_cvtepi32_pd(_mm256_castsi256_si128(v));
-    *hi = (Double4)_mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1));
-}
-
-NYRA_TARGET_AVX512 inline void ToDoubles(const Int16& s, Double8* lo, Double8* hi)
-{
-    const __m512i v = (__m512i)s;
-    *lo = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, _mm512_maskz_extracti64x4_epi64(0xFF, v, 0));
-    *hi = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, _mm512_maskz_extracti64x4_epi64(0xFF, v, 1));
-}
-#endif
-
 // K vectors of output pixels from column base[0] on, from a plan: integer class sums,
 // integer group sums, then per group one product added to the running double sums, in group
 // order. Integer sums do not depend on their order, so with AVX-512 (registers to spare) a
@@ -514,16 +480,6 @@ Stripes StripesFor(int32_t L, int32_t w, int32_t h)
     st.out = st.pairs + (size_t)st.entries * (h + 1) * L * sizeof(int32_t);
     st.total = st.out + Align64(((size_t)st.S + kCompiledVectors) * L * sizeof(uint16_t));
     return st;
-}
-
-NYRA_TARGET_AVX2 inline void WidenPixels(const uint16_t* p, Int8* v)
-{
-    *v = (Int8)_mm256_cvtepu16_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(p)));
-}
-
-NYRA_TARGET_AVX512 inline void WidenPixels(const uint16_t* p, Int16* v)
-{
-    *v = (Int16)_mm512_maskz_cvtepu16_epi32(0xFFFF, _mm256_load_si256(reinterpret_cast<const __m256i*>(p)));
 }
 
 template <typename VI>

@@ -1,6 +1,6 @@
 // Vectors of doubles for the weighted-sum filters (Gaussian Blur, Laplace, Sharpen): the
-// types, and sums rounded into pixels as RoundClamp rounds each one, a row or a vector at a
-// time. Internal to imaging/.
+// types, pixels and integer sums converted to them, and sums rounded into pixels as RoundClamp
+// rounds each one, a row or a vector at a time. Internal to imaging/.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -10,11 +10,58 @@
 
 #if NYRA_HAVE_AVX2_PATH
 #include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 typedef double Double2 __attribute__((vector_size(16)));
 typedef double Double4 __attribute__((vector_size(32)));
 typedef double Double8 __attribute__((vector_size(64)));
+
+typedef int32_t Int4 __attribute__((vector_size(16)));
+typedef int32_t Int8 __attribute__((vector_size(32)));
+typedef int32_t Int16 __attribute__((vector_size(64)));
+
+// The lanes of an integer vector as two vectors of doubles (exact). GCC's generic form of
+// this conversion goes through 128-bit pieces; the instructions do it in one step.
+NYRA_ALWAYS_INLINE void ToDoubles(const Int4& s, Double2* lo, Double2* hi)
+{
+#if defined(__SSE2__)
+    const __m128i v = (__m128i)s;
+    *lo = (Double2)_mm_cvtepi32_pd(v);
+    *hi = (Double2)_mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0xEE));
+#else
+    *lo = Double2{(double)s[0], (double)s[1]};
+    *hi = Double2{(double)s[2], (double)s[3]};
+#endif
+}
+
+#if NYRA_HAVE_AVX2_PATH
+NYRA_TARGET_AVX2 inline void ToDoubles(const Int8& s, Double4* lo, Double4* hi)
+{
+    const __m256i v = (__m256i)s;
+    *lo = (Double4)_mm256_cvtepi32_pd(_mm256_castsi256_si128(v));
+    *hi = (Double4)_mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1));
+}
+
+NYRA_TARGET_AVX512 inline void ToDoubles(const Int16& s, Double8* lo, Double8* hi)
+{
+    const __m512i v = (__m512i)s;
+    *lo = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, _mm512_maskz_extracti64x4_epi64(0xFF, v, 0));
+    *hi = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, _mm512_maskz_extracti64x4_epi64(0xFF, v, 1));
+}
+
+// The pixels from p as 32-bit integers, one per lane.
+NYRA_TARGET_AVX2 inline void WidenPixels(const uint16_t* p, Int8* v)
+{
+    *v = (Int8)_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+NYRA_TARGET_AVX512 inline void WidenPixels(const uint16_t* p, Int16* v)
+{
+    *v = (Int16)_mm512_maskz_cvtepu16_epi32(0xFFFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+#endif
 
 // RoundClamp on each of w sums.
 NYRA_ALWAYS_INLINE void RoundRow(const double* in, int32_t w, uint16_t* out)

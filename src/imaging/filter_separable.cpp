@@ -724,28 +724,20 @@ NYRA_ALWAYS_INLINE const uint16_t* SmoothRow(const SeparableJob& j, BandRows& b,
     return s + 1;
 }
 
-// The last steps of Unsharp Mask and Laplace take eight pixels at a time with AVX2 and
-// AVX-512: widened with one load each and converted to doubles with one instruction per
-// vector (GCC 12 made several of each from the generic vector conversions).
-#if NYRA_HAVE_AVX2_PATH
-typedef int32_t Ints8 __attribute__((vector_size(32)));
-
-NYRA_TARGET_AVX2 inline void WidenEight(const uint16_t* p, Ints8& out)
-{
-    out = (Ints8)_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-}
-
-NYRA_TARGET_AVX2 inline void ToDoubles(const Ints8& v, Double4* out)
-{
-    out[0] = (Double4)_mm256_cvtepi32_pd(_mm256_castsi256_si128((__m256i)v));
-    out[1] = (Double4)_mm256_cvtepi32_pd(_mm256_extracti128_si256((__m256i)v, 1));
-}
-
-NYRA_TARGET_AVX512 inline void ToDoubles(const Ints8& v, Double8* out)
-{
-    out[0] = (Double8)_mm512_maskz_cvtepi32_pd(0xFF, (__m256i)v);  // (the plain form trips -Werror)
-}
-#endif
+// The last steps of Unsharp Mask and Laplace take two vectors of doubles at a time with AVX2
+// and AVX-512: the pixels as one vector of 32-bit integers (PixelInts), widened with one load
+// each and converted with one instruction per vector of doubles (GCC 12 made several of each
+// from the generic vector conversions).
+template <typename VD>
+struct PixelInts;
+template <>
+struct PixelInts<Double4> {
+    typedef Int8 Type;
+};
+template <>
+struct PixelInts<Double8> {
+    typedef Int16 Type;
+};
 
 // Unsharp Mask on one row: out[x] = RoundClamp((v - b) * factor + v), v = in[x] and b =
 // blurred[x], the same two double operations a vector at a time with AVX2 and AVX-512 (the
@@ -758,15 +750,16 @@ NYRA_ALWAYS_INLINE void UnsharpRow(const uint16_t* in, const uint16_t* blurred, 
 #if NYRA_HAVE_AVX2_PATH
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     if constexpr (kLanes >= 4) {
+        typedef typename PixelInts<VD>::Type VI;
         const VD f = factor - VD{};
-        for (; x + 8 <= w; x += 8) {
-            Ints8 pv, pb;
-            WidenEight(in + x, pv);
-            WidenEight(blurred + x, pb);
-            VD v[8 / kLanes], b[8 / kLanes];
-            ToDoubles(pv, v);
-            ToDoubles(pb, b);
-            for (int32_t i = 0; i < 8 / kLanes; i++)
+        for (; x + 2 * kLanes <= w; x += 2 * kLanes) {
+            VI pv, pb;
+            WidenPixels(in + x, &pv);
+            WidenPixels(blurred + x, &pb);
+            VD v[2], b[2];
+            ToDoubles(pv, &v[0], &v[1]);
+            ToDoubles(pb, &b[0], &b[1]);
+            for (int32_t i = 0; i < 2; i++)
                 RoundVector((v[i] - b[i]) * f + v[i], out + x + i * kLanes);
         }
     }
@@ -818,19 +811,20 @@ NYRA_ALWAYS_INLINE void LaplaceRow(const uint16_t* up, const uint16_t* mid, cons
 #if NYRA_HAVE_AVX2_PATH
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     if constexpr (kLanes >= 4) {
+        typedef typename PixelInts<VD>::Type VI;
         const VD f = factor - VD{};
-        for (; x + 8 <= w; x += 8) {
-            Ints8 m, l, r, u, d, pv;
-            WidenEight(mid + x, m);
-            WidenEight(mid + x - 1, l);
-            WidenEight(mid + x + 1, r);
-            WidenEight(up + x, u);
-            WidenEight(down + x, d);
-            WidenEight(v + x, pv);
-            VD lap[8 / kLanes], val[8 / kLanes];
-            ToDoubles(4 * m - l - r - d - u, lap);
-            ToDoubles(pv, val);
-            for (int32_t i = 0; i < 8 / kLanes; i++)
+        for (; x + 2 * kLanes <= w; x += 2 * kLanes) {
+            VI m, l, r, u, d, pv;
+            WidenPixels(mid + x, &m);
+            WidenPixels(mid + x - 1, &l);
+            WidenPixels(mid + x + 1, &r);
+            WidenPixels(up + x, &u);
+            WidenPixels(down + x, &d);
+            WidenPixels(v + x, &pv);
+            VD lap[2], val[2];
+            ToDoubles(4 * m - l - r - d - u, &lap[0], &lap[1]);
+            ToDoubles(pv, &val[0], &val[1]);
+            for (int32_t i = 0; i < 2; i++)
                 RoundVector(lap[i] * f + val[i], out + x + i * kLanes);
         }
     }
