@@ -55,7 +55,7 @@ static_assert(kMargin >= kCompiledHalf, "margins narrower than the window");
 
 // Vectors per block of the compiled shapes: with eight vector registers (32-bit x86) one,
 // else two (measured: Sharpen 21, 32-bit AVX-512, 41 against 43 ms; 64-bit, 38 against 39).
-#if defined(__x86_64__) || defined(_M_X64)
+#if NYRA_WIDE_REGISTERS
 constexpr int kCompiledVectors = 2;
 #else
 constexpr int kCompiledVectors = 1;
@@ -586,7 +586,7 @@ NYRA_ALWAYS_INLINE void RadialRows(const RadialJob& j, StripSums compiled, Filte
 // Vectors per block of the plan: 32-bit x86 has eight vector registers, x86_64 sixteen
 // (thirty-two with AVX-512); four vectors (six with AVX-512) keep every lane's running sum in
 // a register.
-#if defined(__x86_64__) || defined(_M_X64)
+#if NYRA_WIDE_REGISTERS
 constexpr int kVectors = 4;
 constexpr int kVectors512 = 6;  // 12 double and 12 integer sums of the 32 registers
 #else

@@ -62,7 +62,7 @@ constexpr int32_t kDownRows = 8;
 // In 32-bit code the SSE2 and AVX2 passes down take kDownTileNarrow = 2 rows as well (AVX2
 // 13.1 -> 11.6 ms, SSE2 22.4 -> 21.2); on x86_64 their blocks of kVectors vectors measured
 // faster (AVX2 10.3 ms, against 10.8 with tiles of 2 rows and 13.6 with 4).
-#if defined(__x86_64__) || defined(_M_X64)
+#if NYRA_WIDE_REGISTERS
 constexpr int kVectors = 4;
 constexpr int kPairVectors512 = 4;
 constexpr int kAcrossBlocks512 = 4;

@@ -21,6 +21,16 @@
 #define NYRA_TARGET_AVX512
 #endif
 
+// Loops shaped for the sixteen or more vector registers of x86_64; 32-bit x86 has eight and
+// takes shapes of its own. The benchmark's eight-register build (NYRA_EIGHT_REGISTERS: x86_64
+// code denied the other registers) takes the 32-bit shapes too, to time them where no 32-bit
+// program runs.
+#if (defined(__x86_64__) || defined(_M_X64)) && !defined(NYRA_EIGHT_REGISTERS)
+#define NYRA_WIDE_REGISTERS 1
+#else
+#define NYRA_WIDE_REGISTERS 0
+#endif
+
 // The filter sources vectorise their row loops also at -O2 (the product's optimisation level);
 // -ffp-contract=off still holds, so no fused multiply-add appears.
 #if defined(__GNUC__) && !defined(__clang__)
