@@ -59,23 +59,26 @@ constexpr int32_t kDownRows = 8;
 // x86_64 AVX2 8.3 with four, 8.6 with two), and AVX-512's pass down kDownTile512 rows (DownTile),
 // which needs three vectors per row: x86_64 has 32 of them, 32-bit code 8 (Gaussian Blur 15
 // there: 7.9 ms with 2 rows, 11.4 with 4; blocks 1 and 2 the same).
-// In 32-bit code the SSE2 and AVX2 passes down take kDownTileNarrow = 2 rows as well (AVX2
-// 13.1 -> 11.6 ms, SSE2 22.4 -> 21.2); on x86_64 their blocks of kVectors vectors measured
-// faster (AVX2 10.3 ms, against 10.8 with tiles of 2 rows and 13.6 with 4).
+// The SSE2 and AVX2 passes down take tiles of kDownTileNarrow = 2 rows (32-bit AVX2 13.1 ->
+// 11.6 ms, SSE2 22.4 -> 21.2) and kDownTileNarrowVectors vectors: on x86_64 two, whose four
+// sums' chains of additions run side by side (one machine, Gaussian Blur 15, AVX2: 7.56 ms
+// with blocks of kVectors vectors, 7.07 with tiles one vector wide, 6.96 with two; SSE2 16.7
+// -> 16.05). AVX2's tiles add the pixel pairs of every other sum on the multipliers (PairSum).
+constexpr int kDownTileNarrow = 2;
 #if NYRA_WIDE_REGISTERS
 constexpr int kVectors = 4;
 constexpr int kPairVectors512 = 4;
 constexpr int kAcrossBlocks512 = 4;
 constexpr int kAcrossBlocks256 = 4;
 constexpr int kDownTile512 = 8;
-constexpr int kDownTileNarrow = 0;
+constexpr int kDownTileNarrowVectors = 2;
 #else
 constexpr int kVectors = 2;
 constexpr int kPairVectors512 = 1;
 constexpr int kAcrossBlocks512 = 1;
 constexpr int kAcrossBlocks256 = 1;
 constexpr int kDownTile512 = 2;
-constexpr int kDownTileNarrow = 2;
+constexpr int kDownTileNarrowVectors = 1;
 #endif
 constexpr int kVectors512 = 4;
 
@@ -393,7 +396,7 @@ NYRA_ALWAYS_INLINE void Down(const SeparableJob& j, const double* const* rows, i
     }
 }
 
-// DownTile adds the pixel pairs of its odd rows as fma(a, 1, b), which is exactly a + b but
+// DownTile adds the pixel pairs of every other sum as fma(a, 1, b), which is exactly a + b but
 // runs on the multipliers' ports; the adders' are the busier ones there. (The 1 is hidden from
 // the optimiser, which would make it an addition again.)
 template <typename VD>
@@ -406,42 +409,52 @@ NYRA_TARGET_AVX512 inline void PairSum(Double8& s, const Double8& a, const Doubl
 {
     s = (Double8)_mm512_fmadd_pd((__m512d)a, (__m512d)one, (__m512d)b);
 }
+NYRA_TARGET_AVX2 inline void PairSum(Double4& s, const Double4& a, const Double4& b, const Double4& one)
+{
+    s = (Double4)_mm256_fmadd_pd((__m256d)a, (__m256d)one, (__m256d)b);
+}
 #endif
 
-// R neighbouring output rows of DownPairSums at once, acc[i] from rows[i .. i + n - 1], each
-// lane's sum in the same order. Step t adds rows t + i and n - 1 - t + i to output i, so from
-// one step to the next the two windows of R rows in registers slide by one row each: two
-// loads per step for all R outputs instead of 2 R.
-template <typename VD, int R>
+// R neighbouring output rows of DownPairSums at once, K vectors wide: acc[i K + k] from rows
+// i .. i + n - 1 at column x0 + k lanes, each lane's sum in the same order. Step t adds rows
+// t + i and n - 1 - t + i to output i, so from one step to the next the two windows of R rows
+// in registers slide by one row each: two loads per step and vector for all R outputs instead
+// of 2 R.
+template <typename VD, int R, int K>
 NYRA_ALWAYS_INLINE void DownTile(const SeparableJob& j, const double* const* rows, int32_t x0, VD* acc)
 {
+    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     const int32_t n = j.n, h = j.h;
     const double* wt = j.weights;
-    VD top[R], bottom[R];
+    VD top[R * K], bottom[R * K];
     for (int i = 0; i < R; i++)
-        memcpy(&top[i], rows[i] + x0, sizeof(VD));
+        for (int k = 0; k < K; k++)
+            memcpy(&top[i * K + k], rows[i] + x0 + k * kLanes, sizeof(VD));
     if (h == 0) {
         const VD c = wt[0] - VD{};
-        for (int i = 0; i < R; i++)
+        for (int i = 0; i < R * K; i++)
             acc[i] = c * top[i];
         return;
     }
     for (int i = 0; i < R; i++)
-        memcpy(&bottom[i], rows[n - 1 + i] + x0, sizeof(VD));
+        for (int k = 0; k < K; k++)
+            memcpy(&bottom[i * K + k], rows[n - 1 + i] + x0 + k * kLanes, sizeof(VD));
     const VD c0 = wt[0] - VD{};
-    for (int i = 0; i < R; i++)
+    for (int i = 0; i < R * K; i++)
         acc[i] = c0 * (top[i] + bottom[i]);
     VD one = 1.0 - VD{};
     __asm__("" : "+v"(one));
     for (int32_t t = 1; t < h; t++) {
-        for (int i = 0; i < R - 1; i++)
-            top[i] = top[i + 1];
-        memcpy(&top[R - 1], rows[t + R - 1] + x0, sizeof(VD));
-        for (int i = R - 1; i > 0; i--)
-            bottom[i] = bottom[i - 1];
-        memcpy(&bottom[0], rows[n - 1 - t] + x0, sizeof(VD));
+        for (int i = 0; i < (R - 1) * K; i++)
+            top[i] = top[i + K];
+        for (int k = 0; k < K; k++)
+            memcpy(&top[(R - 1) * K + k], rows[t + R - 1] + x0 + k * kLanes, sizeof(VD));
+        for (int i = R * K - 1; i >= K; i--)
+            bottom[i] = bottom[i - K];
+        for (int k = 0; k < K; k++)
+            memcpy(&bottom[k], rows[n - 1 - t] + x0 + k * kLanes, sizeof(VD));
         const VD c = wt[t] - VD{};
-        for (int i = 0; i < R; i++) {
+        for (int i = 0; i < R * K; i++) {
             VD p;
             if (i % 2)
                 PairSum(p, top[i], bottom[i], one);
@@ -450,64 +463,48 @@ NYRA_ALWAYS_INLINE void DownTile(const SeparableJob& j, const double* const* row
             acc[i] += c * p;
         }
     }
-    for (int i = 0; i < R - 1; i++)
-        top[i] = top[i + 1];
-    memcpy(&top[R - 1], rows[h + R - 1] + x0, sizeof(VD));
+    for (int i = 0; i < (R - 1) * K; i++)
+        top[i] = top[i + K];
+    for (int k = 0; k < K; k++)
+        memcpy(&top[(R - 1) * K + k], rows[h + R - 1] + x0 + k * kLanes, sizeof(VD));
     const VD c = wt[h] - VD{};
-    for (int i = 0; i < R; i++)
+    for (int i = 0; i < R * K; i++)
         acc[i] += c * top[i];
 }
 
-// K vectors of Gaussian sums rounded into o: all of them, or the first len pixels at a row's
+// A vector of Gaussian sums rounded into o: all of it, or the first len pixels at a row's
 // ragged end.
-template <typename VD, int K>
-NYRA_ALWAYS_INLINE void StoreRounded(const VD* acc, int32_t len, uint16_t* o)
+template <typename VD>
+NYRA_ALWAYS_INLINE void StoreRounded(const VD& acc, int32_t len, uint16_t* o)
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
-    if (len == K * kLanes) {
-        for (int k = 0; k < K; k++)
-            RoundSumVector(acc[k], o + k * kLanes);
+    if (len == kLanes) {
+        RoundSumVector(acc, o);
     } else {
-        double sums[K * kLanes];
-        for (int k = 0; k < K; k++)
-            memcpy(sums + k * kLanes, &acc[k], sizeof(VD));
+        double sums[kLanes];
+        memcpy(sums, &acc, sizeof(VD));
         RoundRow(sums, len, o);
     }
 }
 
 // kDownRows neighbouring rows of Gaussian Blur, rounded: out[i] from rows[i .. i + n - 1], each
-// lane's sum in the order Down adds it. The rows of one block stay in the first-level cache
-// between the output rows that read them.
-template <typename VD, int K>
-NYRA_ALWAYS_INLINE void DownRows(const SeparableJob& j, const double* const* rows, int32_t w,
-                                 uint16_t* const* out)
-{
-    constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
-    constexpr int32_t kStep = K * kLanes;
-    for (int32_t x0 = 0; x0 < w; x0 += kStep) {
-        const int32_t len = std::min(kStep, w - x0);
-        for (int32_t i = 0; i < kDownRows; i++) {
-            VD acc[K];
-            DownPairSums<VD, K>(j, rows + i, x0, acc);
-            StoreRounded<VD, K>(acc, len, out[i] + x0);
-        }
-    }
-}
-
-// DownRows R rows at a time from registers (DownTile), one vector wide.
-template <typename VD, int R>
+// lane's sum in the order Down adds it, R rows at a time from registers (DownTile), one vector
+// wide. The rows of a column stay in the first-level cache between the tiles that read them.
+template <typename VD, int R, int K>
 NYRA_ALWAYS_INLINE void DownRowsTiled(const SeparableJob& j, const double* const* rows, int32_t w,
                                       uint16_t* const* out)
 {
     constexpr int32_t kLanes = (int32_t)(sizeof(VD) / sizeof(double));
     static_assert(kDownRows % R == 0, "whole tiles");
-    for (int32_t x0 = 0; x0 < w; x0 += kLanes) {
-        const int32_t len = std::min(kLanes, w - x0);
+    static_assert(K * kLanes <= kSlack, "tile wider than the slack");
+    for (int32_t x0 = 0; x0 < w; x0 += K * kLanes) {
         for (int32_t i0 = 0; i0 < kDownRows; i0 += R) {
-            VD acc[R];
-            DownTile<VD, R>(j, rows + i0, x0, acc);
+            VD acc[R * K];
+            DownTile<VD, R, K>(j, rows + i0, x0, acc);
             for (int i = 0; i < R; i++)
-                StoreRounded<VD, 1>(&acc[i], len, out[i0 + i] + x0);
+                for (int k = 0; k < K && x0 + k * kLanes < w; k++)
+                    StoreRounded(acc[i * K + k], std::min(kLanes, w - x0 - k * kLanes),
+                                 out[i0 + i] + x0 + k * kLanes);
         }
     }
 }
@@ -901,11 +898,9 @@ NYRA_ALWAYS_INLINE void SeparableRows(const SeparableJob& j, FilterBand& band, u
             for (int32_t i = 0; i < kDownRows; i++)
                 out[i] = BlurredRow(j, b, band, y, i);
             if constexpr (sizeof(VD) == 64)
-                DownRowsTiled<VD, kDownTile512>(j, rows, b.w, out);
-            else if constexpr (kDownTileNarrow > 0)
-                DownRowsTiled<VD, kDownTileNarrow>(j, rows, b.w, out);
+                DownRowsTiled<VD, kDownTile512, 1>(j, rows, b.w, out);
             else
-                DownRows<VD, K>(j, rows, b.w, out);
+                DownRowsTiled<VD, kDownTileNarrow, kDownTileNarrowVectors>(j, rows, b.w, out);
             for (int32_t i = 0; i < kDownRows; i++)
                 BlurredRowDone<VD>(j, b, band, y, i);
         }
