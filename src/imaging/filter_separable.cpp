@@ -488,8 +488,9 @@ NYRA_ALWAYS_INLINE void StoreRounded(const VD& acc, int32_t len, uint16_t* o)
 }
 
 // kDownRows neighbouring rows of Gaussian Blur, rounded: out[i] from rows[i .. i + n - 1], each
-// lane's sum in the order Down adds it, R rows at a time from registers (DownTile), one vector
-// wide. The rows of a column stay in the first-level cache between the tiles that read them.
+// lane's sum in the order Down adds it, tiles of R rows and K vectors at a time from registers
+// (DownTile). The rows of a column stay in the first-level cache between the tiles that read
+// them.
 template <typename VD, int R, int K>
 NYRA_ALWAYS_INLINE void DownRowsTiled(const SeparableJob& j, const double* const* rows, int32_t w,
                                       uint16_t* const* out)
