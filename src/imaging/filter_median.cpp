@@ -323,6 +323,7 @@ constexpr Exchange kMedian49[] = {
 // in an order that keeps few wires alive at once: each wire meets its exchanges in the same
 // order as in the plain merges, so every exchange sees the same two values, but fewer of the
 // wires wait in memory (7 x 7 with AVX-512 on one machine: 4.54 -> 4.31 ms; AVX2 6.06 -> 5.84).
+// tools/networks/median_networks.py prints and proves these tables and finds that order.
 constexpr Exchange kSort6[] = {{1, 2, 3}, {0, 2, 3}, {0, 1, 3}, {4, 5, 3}, {3, 5, 3}, {3, 4, 3},
                                {0, 3, 3}, {1, 4, 3}, {2, 5, 3}, {2, 4, 3}, {1, 3, 3}, {2, 3, 3}};
 constexpr Exchange kMerge6[] = {{0, 6, 3}, {4, 10, 3}, {4, 6, 3}, {2, 8, 3}, {2, 4, 3}, {8, 6, 3},

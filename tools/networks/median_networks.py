@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Prints the 3 x 3 and 5 x 5 medians' networks of src/imaging/filter_median.cpp and proves them.
+"""Prints the 3 x 3, 5 x 5 and 7 x 7 medians' pair networks of src/imaging/filter_median.cpp and
+proves them.
 
 Two rows at a time, the windows of an n x n median share n - 1 rows: kSort<n-1> and
 kMerge<n-1> (rank k on wire kMerge<n-1>Rank[k]) do their columns, and kShared<n(n-1)> takes
@@ -8,6 +9,12 @@ that can still be the median once the row's own n values join (rank i of them on
 kShared..Rank[i]). kFinal<2n+1> sorts a row's own values (wires n + 1 ..) and merges them
 with those candidates (wires 0 .. n) as far as the median, on wire kFinal..Output. For 5 x 5:
 kSort4, kMerge4, kShared20 (ranks 7..12 of 20) and kFinal11.
+
+The shared values' sorted blocks merge as a balanced tree: for 7 x 7, the first two merged
+pairs, the third with the sorted column, then the two results. kShared42 is then put in an
+order that keeps fewer wires alive at once (32-bit x86 has eight vector registers): each
+wire meets its comparators in the same order, so every comparator sees the same values, and
+the order is proven again.
 
 The merges are Batcher's odd-even merges, padded to powers of two with +infinity (whose
 comparators fall away or only relabel wires), and pruned backwards to the comparators the
@@ -18,6 +25,7 @@ A comparator network is right for all inputs when it is right for all inputs of 
 Usage: median_networks.py (prints the C++ tables; exits non-zero if a check fails)
 """
 import itertools
+import random
 
 
 def oddeven_merge(lo, n, r):
@@ -87,7 +95,79 @@ SORTS = {
     3: [(0, 1), (1, 2), (0, 1)],
     4: [(0, 1), (2, 3), (0, 2), (1, 3), (1, 2)],
     5: [(0, 1), (3, 4), (2, 4), (2, 3), (1, 4), (0, 3), (0, 2), (1, 3), (1, 2)],
+    6: [(1, 2), (0, 2), (0, 1), (4, 5), (3, 5), (3, 4), (0, 3), (1, 4), (2, 5), (2, 4), (1, 3), (2, 3)],
+    7: [(0, 6), (2, 3), (4, 5), (0, 2), (1, 4), (3, 6), (0, 1), (2, 5), (3, 4), (1, 2), (4, 6), (2, 3),
+        (4, 5), (1, 2), (3, 4), (5, 6)],
 }
+
+
+def traffic(net, registers, outputs):
+    """Loads and stores of net with this many registers: each wire is loaded where it is first
+    used, and the register to free is the one whose wire is used again last."""
+    uses = {}
+    for i, (a, b, _) in enumerate(net):
+        uses.setdefault(a, []).append(i)
+        uses.setdefault(b, []).append(i)
+
+    def next_use(w, i):
+        later = [t for t in uses[w] if t >= i]
+        return later[0] if later else (10**8 if w in outputs else 10**9)
+
+    held, loads, stores = {}, 0, 0  # wire -> changed since loaded
+    for i, (a, b, kind) in enumerate(net):
+        for w in (a, b):
+            if w not in held:
+                loads += 1
+                if len(held) >= registers:
+                    out = max((x for x in held if x not in (a, b)), key=lambda x: next_use(x, i))
+                    stores += held.pop(out) and next_use(out, i) < 10**9
+                held[w] = False
+        held[a] |= bool(kind & 1)
+        held[b] |= bool(kind & 2)
+        for w in (a, b):
+            if next_use(w, i + 1) == 10**9:
+                del held[w]
+    return loads + stores
+
+
+def fewer_live_wires(net, registers, outputs, tries=400):
+    """net reordered to need less traffic (above): comparators are taken greedily, those whose
+    wires were used last first, ties broken at random (seeded, so the output is fixed). Each
+    wire keeps the order of its comparators."""
+    before, after, last = [0] * len(net), [[] for _ in net], {}
+    for i, (a, b, _) in enumerate(net):
+        for p in {last[w] for w in (a, b) if w in last}:
+            before[i] += 1
+            after[p].append(i)
+        last[a] = last[b] = i
+    rng = random.Random(1)
+    best, least = net, traffic(net, registers, outputs)
+    for attempt in range(tries):
+        waiting = list(before)
+        ready = [i for i in range(len(net)) if not waiting[i]]
+        used, order = {}, []
+        while ready:
+            t = len(order)
+
+            def key(i):
+                a, b, _ = net[i]
+                ua, ub = used.get(a, -10**6), used.get(b, -10**6)
+                return (-((t - ua < registers) + (t - ub < registers)), -(ua + ub),
+                        rng.random() if attempt else i)
+
+            i = min(ready, key=key)
+            ready.remove(i)
+            order.append(i)
+            used[net[i][0]] = used[net[i][1]] = t
+            for j in after[i]:
+                waiting[j] -= 1
+                if not waiting[j]:
+                    ready.append(j)
+        candidate = [net[i] for i in order]
+        cost = traffic(candidate, registers, outputs)
+        if cost < least:
+            best, least = candidate, cost
+    return best
 
 
 def pair_networks(n):
@@ -102,17 +182,24 @@ def pair_networks(n):
         v = run(merged, a + b)
         assert [v[w] for w in merge_rank] == sorted(a + b)
 
-    # A window's shared values: n // 2 merged pairs (2 r wires each), then one sorted column.
-    comps, by_rank = [], list(range(2 * r))
-    for b in range(1, n // 2):
-        more, by_rank = merge(by_rank, range(2 * r * b, 2 * r * (b + 1)))
-        comps += more
+    # A window's shared values: n // 2 merged pairs (2 r wires each), then one sorted column,
+    # merged two blocks at a time.
     width = 2 * r * (n // 2)
-    more, by_rank = merge(by_rank, range(width, width + r))
-    comps += more
+    blocks = [list(range(2 * r * b, 2 * r * (b + 1))) for b in range(n // 2)] + [list(range(width, width + r))]
+    comps = []
+    while len(blocks) > 1:
+        level = []
+        for i in range(0, len(blocks) - 1, 2):
+            more, block = merge(blocks[i], blocks[i + 1])
+            comps += more
+            level.append(block)
+        blocks = level + blocks[len(blocks) // 2 * 2:]
+    by_rank = blocks[0]
     first = k - n  # the n values a row adds can move the median by n ranks at most
     candidates = by_rank[first:k + 1]
     shared = prune(comps, candidates)
+    if n == 7:  # eight vector registers, one of them for a comparator's temporary
+        shared = fewer_live_wires(shared, 7, set(candidates))
     for parts in itertools.product(*[runs(2 * r)] * (n // 2), runs(r)):
         values = sum(parts, [])
         v = run(shared, values)
@@ -129,7 +216,7 @@ def pair_networks(n):
     return sort, merged, merge_rank, shared, candidates, final, output
 
 
-for n in (3, 5):
+for n in (3, 5, 7):
     sort, merged, merge_rank, shared, candidates, final, output = pair_networks(n)
     r = n - 1
     print(table('kSort%d' % r, sort))
