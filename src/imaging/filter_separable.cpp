@@ -53,7 +53,9 @@ constexpr int32_t kDownRows = 8;
 // x86_64 has sixteen or more. AVX-512 in 32-bit code keeps four sums all the same (Gaussian
 // Blur 11.0 -> 9.7 ms there; with SSE2 or AVX2 four were slower), except in Laplace's
 // two-row vertical pass, whose two sums per vector fit the eight registers without spilling
-// only with one vector (Laplace 21 there: 19.8 ms with four, 18.5 with two, 16.3 with one).
+// only with one vector at every level (Laplace 21 there: 19.8 ms with four, 18.5 with two,
+// 16.3 with one; in the eight-register build AVX2 20.1 -> 18.3 ms, SSE2 42.5 -> 38.9 with
+// one instead of two).
 // AVX-512's pass across takes 16 * kAcrossBlocks512 pixels at a time, AVX2's 8 *
 // kAcrossBlocks256 (32-bit AVX2 Gaussian Blur 15: 10.9 ms with one block, 12.8 with two;
 // x86_64 AVX2 8.3 with four, 8.6 with two), and AVX-512's pass down kDownTile512 rows (DownTile),
@@ -67,14 +69,14 @@ constexpr int32_t kDownRows = 8;
 constexpr int kDownTileNarrow = 2;
 #if NYRA_WIDE_REGISTERS
 constexpr int kVectors = 4;
-constexpr int kPairVectors512 = 4;
+constexpr int kPairVectors = 4;
 constexpr int kAcrossBlocks512 = 4;
 constexpr int kAcrossBlocks256 = 4;
 constexpr int kDownTile512 = 8;
 constexpr int kDownTileNarrowVectors = 2;
 #else
 constexpr int kVectors = 2;
-constexpr int kPairVectors512 = 1;
+constexpr int kPairVectors = 1;
 constexpr int kAcrossBlocks512 = 1;
 constexpr int kAcrossBlocks256 = 1;
 constexpr int kDownTile512 = 2;
@@ -701,10 +703,9 @@ NYRA_ALWAYS_INLINE const uint16_t* SmoothRow(const SeparableJob& j, BandRows& b,
         for (int32_t k = 0; k <= n; k++)
             rows[k] = AcrossRow<VD, K>(j, b, band, r - h + k);
         uint16_t* next = b.SmoothSlot(r + 1);
-        constexpr int kPair = sizeof(VD) == 64 ? kPairVectors512 : K;
         uint16_t* const out0 = b.striped ? b.rounded[0] : s + 1;
         uint16_t* const out1 = b.striped ? b.rounded[1] : next + 1;
-        DownPair<VD, kPair>(j, rows, b.flat, out0, out1, b.sums);
+        DownPair<VD, kPairVectors>(j, rows, b.flat, out0, out1, b.sums);
         if (b.striped) {
             Unstripe(b, out0, s + 1);
             Unstripe(b, out1, next + 1);
