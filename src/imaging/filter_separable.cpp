@@ -55,7 +55,9 @@ constexpr int32_t kDownRows = 8;
 // two-row vertical pass, whose two sums per vector fit the eight registers without spilling
 // only with one vector at every level (Laplace 21 there: 19.8 ms with four, 18.5 with two,
 // 16.3 with one; in the eight-register build AVX2 20.1 -> 18.3 ms, SSE2 42.5 -> 38.9 with
-// one instead of two).
+// one instead of two). Laplace's striped pass across with AVX2 takes kStripedVectors256
+// vectors: three sums fit 32-bit code's registers (eight-register build, Laplace 21: 17.2 ms
+// with two, 16.1 with three, 22.7 with four).
 // AVX-512's pass across takes 16 * kAcrossBlocks512 pixels at a time, AVX2's 8 *
 // kAcrossBlocks256 (32-bit AVX2 Gaussian Blur 15: 10.9 ms with one block, 12.8 with two;
 // x86_64 AVX2 8.3 with four, 8.6 with two), and AVX-512's pass down kDownTile512 rows (DownTile),
@@ -72,6 +74,7 @@ constexpr int kVectors = 4;
 constexpr int kPairVectors = 4;
 constexpr int kAcrossBlocks512 = 4;
 constexpr int kAcrossBlocks256 = 4;
+constexpr int kStripedVectors256 = 4;
 constexpr int kDownTile512 = 8;
 constexpr int kDownTileNarrowVectors = 2;
 #else
@@ -79,6 +82,7 @@ constexpr int kVectors = 2;
 constexpr int kPairVectors = 1;
 constexpr int kAcrossBlocks512 = 1;
 constexpr int kAcrossBlocks256 = 1;
+constexpr int kStripedVectors256 = 3;
 constexpr int kDownTile512 = 2;
 constexpr int kDownTileNarrowVectors = 1;
 #endif
@@ -606,7 +610,7 @@ NYRA_TARGET_AVX2 __attribute__((noinline)) void StripedAcrossAvx2(const Separabl
                                                                   const uint16_t* src, double* out,
                                                                   const uint16_t* next)
 {
-    StripedAcross<Double4, kVectors>(j, b, src, out, next);
+    StripedAcross<Double4, kStripedVectors256>(j, b, src, out, next);
 }
 
 NYRA_TARGET_AVX512 __attribute__((noinline)) void StripedAcrossAvx512(const SeparableJob& j,
