@@ -53,9 +53,9 @@ constexpr int32_t kDownRows = 8;
 // x86_64 has sixteen or more. AVX-512 in 32-bit code keeps four sums all the same (Gaussian
 // Blur 11.0 -> 9.7 ms there; with SSE2 or AVX2 four were slower), except in Laplace's
 // two-row vertical pass, whose two sums per vector fit the eight registers without spilling
-// only with one vector at every level (Laplace 21 there: 19.8 ms with four, 18.5 with two,
-// 16.3 with one; in the eight-register build AVX2 20.1 -> 18.3 ms, SSE2 42.5 -> 38.9 with
-// one instead of two). Laplace's striped pass across with AVX2 takes kStripedVectors256
+// only with one vector, at every level (32-bit AVX-512 Laplace 21: 19.8 ms with four, 18.5
+// with two, 16.3 with one; eight-register build with one instead of two: AVX2 20.1 -> 18.3 ms,
+// SSE2 42.5 -> 38.9). Laplace's striped pass across with AVX2 takes kStripedVectors256
 // vectors: three sums fit 32-bit code's registers (eight-register build, Laplace 21: 17.2 ms
 // with two, 16.1 with three, 22.7 with four).
 // AVX-512's pass across takes 16 * kAcrossBlocks512 pixels at a time, AVX2's 8 *
