@@ -19,8 +19,9 @@ public:
     UiScript& run(std::function<void()> action);
     // Starts ticking; the steps run inside whatever modal loop the caller enters next.
     void start();
-    // True when every step ran; otherwise which step stalled.
-    bool finished() const { return next_ == steps_.size(); }
+    // True when every step ran; otherwise failure() says which step stalled. (A stall cuts the
+    // steps short to unwind, so the count alone would read as finished.)
+    bool finished() const { return next_ == steps_.size() && failure_.empty(); }
     std::string failure() const { return failure_; }
     ~UiScript();
 
