@@ -15,9 +15,9 @@ WINE_JOBS ?= 6
 # in 3 of 29 suite runs here, on a loaded machine, a popup menu closed before its test read it,
 # a dialog step stalled, or a program ended at once without a word (six copies of the menu test
 # side by side: 3 of 48 failed; each on a display of its own, 1 of 96). So a Windows test program
-# that fails runs once more, and a real fault fails both times. (A display per program is no
-# cure anyway: Wine's processes share windows, and unmapping another's window on a different
-# display is an X error.)
+# that fails runs once more: one that fails twice fails the suite, and the first failure's output
+# stays in the log either way. (A display per program is no cure anyway: Wine's processes share
+# windows, and unmapping another's window on a different display is an X error.)
 WINE_CTEST = ctest --output-on-failure -j $(WINE_JOBS) --repeat until-pass:2
 # Ninja rather than make: it compiles a program's sources while the libraries it links are still
 # being built, where make waits for them, which left a core idle for a fifth of the build.
