@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Prints the 3 x 3, 5 x 5 and 7 x 7 medians' pair networks of src/imaging/filter_median.cpp and
-proves them.
+"""Prints the 3 x 3, 5 x 5 and 7 x 7 medians' pair networks of
+src/imaging/filter_median_networks.cpp and proves them.
 
 Two rows at a time, the windows of an n x n median share n - 1 rows: kSort<n-1> and
 kMerge<n-1> (rank k on wire kMerge<n-1>Rank[k]) do their columns, and kShared<n(n-1)> takes

@@ -1,0 +1,48 @@
+// The n x n medians of masks 3, 5 and 7 by selection networks (sorting networks pruned to the
+// comparators the middle output depends on), run on whole vectors of output pixels so that
+// each exchange is a vector minimum and maximum. Internal to imaging/.
+#pragma once
+#include <cstdint>
+
+#include "imaging/filter_median_window.h"
+
+constexpr int32_t kMaxNetworkInputs = 32;  // 5 x 5 padded to a power of two
+constexpr int32_t kMaxComparators = 256;
+constexpr int32_t kChunk = 128;  // pixels per pass through the network
+
+struct Comparator {
+    uint8_t lo, hi;  // after the exchange lo holds the smaller value
+    uint8_t keepLo, keepHi;
+};
+
+struct Network {
+    int32_t inputs;  // real inputs; wires inputs..wires-1 hold 65535
+    int32_t wires;
+    int32_t output;  // wire holding the median
+    int32_t count;
+    Comparator c[kMaxComparators];
+};
+
+// Batcher's odd-even merge sort for `wires` (a power of two), pruned backwards from `output`.
+void BuildMedianNetwork(int32_t inputs, Network* net);
+
+// Pixels per vector of the median paths at a SIMD level.
+int32_t MedianLanes(int32_t simd);
+
+// One row of a 3 x 3 or 5 x 5 median from win.rows[0 .. n - 1], by whole vectors where the row
+// holds one, else by net's table. wires: kMaxNetworkInputs * kChunk counters.
+void NetworkRow(const Network& net, int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out,
+                uint16_t* wires);
+
+// Output columns per strip of the sorted-column medians, whose sorted and merged columns stay
+// in the first-level cache.
+constexpr int32_t kStrip = 256;
+
+// One 7 x 7 row from win.rows[0 .. 6] (w at least one vector wide). sorted: 7 rows of sorted
+// columns, then 14 of merged pairs, each kStrip + 6 long.
+void SortedRow7(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted);
+
+// Two n x n rows (n = 3, 5 or 7) from win.rows[0 .. n] (w at least one vector wide). sorted:
+// n - 1 rows of sorted columns, then 2 (n - 1) of merged pairs, each kStrip + n - 1 long.
+void MedianPair(int32_t n, int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* outTop,
+                uint16_t* outBottom, uint16_t* const* sorted);
