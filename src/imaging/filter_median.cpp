@@ -134,14 +134,18 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
             continue;
         }
 #endif
-        if ((network7 || pairSmall) && y + 1 < band.y1) {
+        if (y + 1 < band.y1 && (pairSmall || n > 5)) {
             win.Fill(band, y + 1 + win.h);  // the spare slot
             win.Point(y, n + 1);
-            win.next[0] = band.RowAhead(y + 2 + win.h);
-            win.next[1] = band.RowAhead(y + 3 + win.h);
             uint16_t* const outTop = band.OutRow(y);
             uint16_t* const outBottom = band.OutRow(y + 1);
-            MedianPair(n, job.simd, win, w, outTop, outBottom, sorted);
+            if (network7 || pairSmall) {
+                win.next[0] = band.RowAhead(y + 2 + win.h);
+                win.next[1] = band.RowAhead(y + 3 + win.h);
+                MedianPair(n, job.simd, win, w, outTop, outBottom, sorted);
+            } else {
+                HistogramRowPair(job.simd, win, w, outTop, outBottom, fine, top, bottom);
+            }
             band.RowDone(y);
             band.RowDone(y + 1);
             if (y + 2 < band.y1)
@@ -149,32 +153,14 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
             y += 2;
             continue;
         }
-        if (network7) {
-            win.Point(y, n);
-            uint16_t* out = band.OutRow(y);
-            SortedRow7(job.simd, win, w, out, sorted);
-            band.RowDone(y);
-            if (y + 1 < band.y1)
-                win.Fill(band, y + 1 + win.h);
-            y++;
-            continue;
-        }
-        if (n > 5 && y + 1 < band.y1) {
-            win.Fill(band, y + 1 + win.h);  // the spare slot
-            win.Point(y, n + 1);
-            HistogramRowPair(job.simd, win, w, band.OutRow(y), band.OutRow(y + 1), fine, top, bottom);
-            band.RowDone(y);
-            band.RowDone(y + 1);
-            if (y + 2 < band.y1)
-                win.Fill(band, y + 2 + win.h);  // replaces row y - h
-            y += 2;
-            continue;
-        }
+        // A band's odd last row, and every row of a 3 x 3 or 5 x 5 narrower than one vector.
         win.Point(y, n);
         uint16_t* out = band.OutRow(y);
-        if (n <= 5) {
+        if (network7)
+            SortedRow7(job.simd, win, w, out, sorted);
+        else if (n <= 5)
             NetworkRow(job.net, job.simd, win, w, out, wires);
-        } else
+        else
             HistogramRow(win, w, out, fine);
         band.RowDone(y);
         if (y + 1 < band.y1)
