@@ -40,10 +40,6 @@ size_t RingBytes(int32_t n, int32_t simd, int32_t width)
     return Align64((size_t)(n + SweepRows(n, simd) - 1) * ((size_t)width + 2 * (n / 2)) * sizeof(uint16_t));
 }
 
-// The sorted padded columns and merged pairs of one strip: at most 7 + 14 rows (7 x 7 one row
-// at a time; its pairs take 6 + 12, the 5 x 5 pairs 4 + 8).
-constexpr int32_t kSortedRows = 21;
-constexpr size_t kSortedRowBytes = Align64(((size_t)kStrip + 6) * sizeof(uint16_t));
 size_t SortedBytes()
 {
     return kSortedRows * kSortedRowBytes;
@@ -104,15 +100,12 @@ void MedianBand(void* context, FilterBand& band, uint8_t* scratch)
         memset(rest, 0, histograms * kHistogramStride);
     // 7 x 7 runs its network wherever a row holds a whole vector, else the histogram.
     const bool network7 = n == 7 && w >= MedianLanes(job.simd);
-    uint16_t* sorted[kSortedRows] = {};
-    for (int32_t r = 0; network7 && r < kSortedRows; r++)
-        sorted[r] = after + r * kSortedRowBytes / 2;
     // 3 x 3 and 5 x 5 two rows at a time from sorted columns wherever a row holds a whole
     // vector; the sorted columns follow the network's wires.
     const bool pairSmall = n <= 5 && w >= MedianLanes(job.simd);
-    uint8_t* const sortedSmall = rest + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t));
-    for (int32_t r = 0; pairSmall && r < 3 * (n - 1); r++)
-        sorted[r] = reinterpret_cast<uint16_t*>(sortedSmall + r * kSortedRowBytes);
+    const SortedRows sorted{
+        n == 7 ? after
+               : reinterpret_cast<uint16_t*>(rest + Align64(kMaxNetworkInputs * kChunk * sizeof(uint16_t)))};
     if (UsesColumns(n, job.simd))
         win.columns = after;
     win.Start(band);

@@ -369,7 +369,7 @@ NYRA_TARGET_AVX512 bool VectorRowAvx512(const PaddedWindow& win, int32_t w, uint
 // Every padded column of rows[0..R-1] sorted by the network Sort: sorted[r][x] is the r-th
 // smallest of the R values at column x (pw columns; the last vector overlaps the one before it).
 template <typename V, int32_t R, const Exchange* Sort, size_t SortSize>
-NYRA_ALWAYS_INLINE void SortColumns(const uint16_t* const* rows, int32_t pw, uint16_t* const* sorted)
+NYRA_ALWAYS_INLINE void SortColumns(const uint16_t* const* rows, int32_t pw, SortedRows sorted)
 {
     constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
     for (int32_t x0 = 0; x0 < pw; x0 += lanes) {
@@ -388,7 +388,7 @@ NYRA_ALWAYS_INLINE void SortColumns(const uint16_t* const* rows, int32_t pw, uin
 // pairs[k][x] = rank k of the 2R values of sorted columns x and x + 1 (the network Merge leaves
 // rank k on wire Rank[k]), for x below pw - 1.
 template <typename V, int32_t R, const Exchange* Merge, size_t MergeSize, const uint8_t* Rank>
-NYRA_ALWAYS_INLINE void MergeColumnPairs(uint16_t* const* sorted, int32_t pw, uint16_t* const* pairs)
+NYRA_ALWAYS_INLINE void MergeColumnPairs(SortedRows sorted, int32_t pw, SortedRows pairs)
 {
     constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
     for (int32_t x0 = 0; x0 < pw - 1; x0 += lanes) {
@@ -409,7 +409,7 @@ NYRA_ALWAYS_INLINE void MergeColumnPairs(uint16_t* const* sorted, int32_t pw, ui
 // The N R values of window columns x0 .. x0 + N - 1 of R sorted rows: the merged pairs at x0,
 // x0 + 2, .. (2 R values each), then the sorted column x0 + N - 1.
 template <typename V, int32_t R, int32_t N = 7>
-NYRA_ALWAYS_INLINE void GatherWindowColumns(uint16_t* const* sorted, uint16_t* const* pairs, int32_t x0, V* w)
+NYRA_ALWAYS_INLINE void GatherWindowColumns(SortedRows sorted, SortedRows pairs, int32_t x0, V* w)
 {
     UNROLL_WIRES
     for (int32_t b = 0; b < N / 2; b++) {
@@ -441,8 +441,7 @@ struct SortedNets<7> {
 // The median of window columns x0 .. x0 + N - 1: the pairs at x0, x0 + 2, .. and the sorted
 // column x0 + N - 1.
 template <typename V, int32_t N>
-NYRA_ALWAYS_INLINE void SortedWindowMedian(uint16_t* const* sorted, uint16_t* const* pairs, int32_t x0,
-                                           uint16_t* out)
+NYRA_ALWAYS_INLINE void SortedWindowMedian(SortedRows sorted, SortedRows pairs, int32_t x0, uint16_t* out)
 {
     using Nets = SortedNets<N>;
     V w[N * N];
@@ -455,8 +454,7 @@ NYRA_ALWAYS_INLINE void SortedWindowMedian(uint16_t* const* sorted, uint16_t* co
 // below use the same strips). sorted: N rows, then 2 N rows of pairs, each kStrip + N - 1 long.
 
 template <typename V, int32_t N>
-NYRA_ALWAYS_INLINE void SortedRowBody(const PaddedWindow& win, int32_t w, uint16_t* out,
-                                      uint16_t* const* sorted)
+NYRA_ALWAYS_INLINE void SortedRowBody(const PaddedWindow& win, int32_t w, uint16_t* out, SortedRows sorted)
 {
     using Nets = SortedNets<N>;
     constexpr int32_t lanes = (int32_t)(sizeof(V) / sizeof(uint16_t));
@@ -480,27 +478,25 @@ NYRA_ALWAYS_INLINE void SortedRowBody(const PaddedWindow& win, int32_t w, uint16
 }
 
 template <int32_t N>
-void SortedRowBase(const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted)
+void SortedRowBase(const PaddedWindow& win, int32_t w, uint16_t* out, SortedRows sorted)
 {
     SortedRowBody<Lanes8, N>(win, w, out, sorted);
 }
 
 template <int32_t N>
-NYRA_TARGET_AVX2 void SortedRowAvx2(const PaddedWindow& win, int32_t w, uint16_t* out,
-                                    uint16_t* const* sorted)
+NYRA_TARGET_AVX2 void SortedRowAvx2(const PaddedWindow& win, int32_t w, uint16_t* out, SortedRows sorted)
 {
     SortedRowBody<Lanes16, N>(win, w, out, sorted);
 }
 
 template <int32_t N>
-NYRA_TARGET_AVX512 void SortedRowAvx512(const PaddedWindow& win, int32_t w, uint16_t* out,
-                                        uint16_t* const* sorted)
+NYRA_TARGET_AVX512 void SortedRowAvx512(const PaddedWindow& win, int32_t w, uint16_t* out, SortedRows sorted)
 {
     SortedRowBody<Lanes32, N>(win, w, out, sorted);
 }
 
 template <int32_t N>
-void SortedRowN(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted)
+void SortedRowN(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out, SortedRows sorted)
 {
     if (simd == 2)
         SortedRowAvx512<N>(win, w, out, sorted);
@@ -564,7 +560,7 @@ NYRA_ALWAYS_INLINE void PairRowMedian(const V* shared, const uint16_t* own, int3
 // The medians of two vertically neighbouring windows whose columns start at x0: top adds the
 // row above the shared N - 1, bottom the row below.
 template <typename V, int32_t N>
-NYRA_ALWAYS_INLINE void MedianPairVector(uint16_t* const* sorted, uint16_t* const* pairs, const uint16_t* top,
+NYRA_ALWAYS_INLINE void MedianPairVector(SortedRows sorted, SortedRows pairs, const uint16_t* top,
                                          const uint16_t* bottom, int32_t x0, uint16_t* outTop,
                                          uint16_t* outBottom)
 {
@@ -580,7 +576,7 @@ NYRA_ALWAYS_INLINE void MedianPairVector(uint16_t* const* sorted, uint16_t* cons
 // SortedRowBody. sorted: N - 1 rows of sorted columns, then 2 (N - 1) of merged pairs.
 template <typename V, int32_t N>
 NYRA_ALWAYS_INLINE void MedianPairBody(const PaddedWindow& win, int32_t w, uint16_t* outTop,
-                                       uint16_t* outBottom, uint16_t* const* sorted)
+                                       uint16_t* outBottom, SortedRows sorted)
 {
     using Nets = PairNets<N>;
     constexpr int32_t R = N - 1;
@@ -613,28 +609,28 @@ NYRA_ALWAYS_INLINE void MedianPairBody(const PaddedWindow& win, int32_t w, uint1
 
 template <int32_t N>
 void MedianPairBase(const PaddedWindow& win, int32_t w, uint16_t* outTop, uint16_t* outBottom,
-                    uint16_t* const* sorted)
+                    SortedRows sorted)
 {
     MedianPairBody<Lanes8, N>(win, w, outTop, outBottom, sorted);
 }
 
 template <int32_t N>
 NYRA_TARGET_AVX2 void MedianPairAvx2(const PaddedWindow& win, int32_t w, uint16_t* outTop,
-                                     uint16_t* outBottom, uint16_t* const* sorted)
+                                     uint16_t* outBottom, SortedRows sorted)
 {
     MedianPairBody<Lanes16, N>(win, w, outTop, outBottom, sorted);
 }
 
 template <int32_t N>
 NYRA_TARGET_AVX512 void MedianPairAvx512(const PaddedWindow& win, int32_t w, uint16_t* outTop,
-                                         uint16_t* outBottom, uint16_t* const* sorted)
+                                         uint16_t* outBottom, SortedRows sorted)
 {
     MedianPairBody<Lanes32, N>(win, w, outTop, outBottom, sorted);
 }
 
 template <int32_t N>
 void MedianPairN(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* outTop, uint16_t* outBottom,
-                 uint16_t* const* sorted)
+                 SortedRows sorted)
 {
     if (simd == 2)
         MedianPairAvx512<N>(win, w, outTop, outBottom, sorted);
@@ -745,13 +741,13 @@ void NetworkRow(const Network& net, int32_t simd, const PaddedWindow& win, int32
         NetworkRowBody(net, win, w, out, wires);
 }
 
-void SortedRow7(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted)
+void SortedRow7(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out, SortedRows sorted)
 {
     SortedRowN<7>(simd, win, w, out, sorted);
 }
 
 void MedianPair(int32_t n, int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* outTop,
-                uint16_t* outBottom, uint16_t* const* sorted)
+                uint16_t* outBottom, SortedRows sorted)
 {
     if (n == 7)
         MedianPairN<7>(simd, win, w, outTop, outBottom, sorted);

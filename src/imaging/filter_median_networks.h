@@ -2,9 +2,11 @@
 // comparators the middle output depends on), run on whole vectors of output pixels so that
 // each exchange is a vector minimum and maximum. Internal to imaging/.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "imaging/filter_median_window.h"
+#include "imaging/filter_support.h"
 
 constexpr int32_t kMaxNetworkInputs = 32;  // 5 x 5 padded to a power of two
 constexpr int32_t kMaxComparators = 256;
@@ -38,11 +40,23 @@ void NetworkRow(const Network& net, int32_t simd, const PaddedWindow& win, int32
 // in the first-level cache.
 constexpr int32_t kStrip = 256;
 
+// The sorted padded columns and merged pairs of one strip: at most 7 + 14 rows (7 x 7 one row
+// at a time; its pairs take 6 + 12, the 5 x 5 pairs 4 + 8), a fixed stride apart, so that every
+// row is a constant offset from one register (32-bit code has seven to spare).
+constexpr int32_t kSortedRows = 21;
+constexpr size_t kSortedRowBytes = Align64(((size_t)kStrip + 6) * sizeof(uint16_t));
+
+struct SortedRows {
+    uint16_t* base;
+    uint16_t* operator[](int32_t r) const { return base + (size_t)r * (kSortedRowBytes / sizeof(uint16_t)); }
+    SortedRows operator+(int32_t r) const { return SortedRows{(*this)[r]}; }
+};
+
 // One 7 x 7 row from win.rows[0 .. 6] (w at least one vector wide). sorted: 7 rows of sorted
 // columns, then 14 of merged pairs, each kStrip + 6 long.
-void SortedRow7(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out, uint16_t* const* sorted);
+void SortedRow7(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out, SortedRows sorted);
 
 // Two n x n rows (n = 3, 5 or 7) from win.rows[0 .. n] (w at least one vector wide). sorted:
 // n - 1 rows of sorted columns, then 2 (n - 1) of merged pairs, each kStrip + n - 1 long.
 void MedianPair(int32_t n, int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* outTop,
-                uint16_t* outBottom, uint16_t* const* sorted);
+                uint16_t* outBottom, SortedRows sorted);
