@@ -19,9 +19,6 @@ NYRA_VECTORIZE_LOOPS
 
 namespace {
 
-typedef uint16_t Lanes16 __attribute__((vector_size(32)));
-typedef uint16_t Lanes32 __attribute__((vector_size(64)));
-
 // Window counts fit 16 bits (n*n <= 255*255). The counters start at zero and each row takes
 // its last window out again, so they are zero between rows. There is no second, coarse
 // histogram to keep up to date: neighbouring pixels fall into the same coarse bin so often

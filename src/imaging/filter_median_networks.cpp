@@ -287,8 +287,6 @@ NYRA_ALWAYS_INLINE void RunNetwork(V* w, std::index_sequence<K...>)
     (Step<V>(w, Net[K]), ...);
 }
 
-typedef uint16_t Lanes16 __attribute__((vector_size(32)));
-typedef uint16_t Lanes32 __attribute__((vector_size(64)));
 // The baseline (SSE2) has minimum and maximum instructions for signed 16-bit lanes only; the
 // unsigned ones cost five instructions each there. So its networks run on signed lanes: a
 // pixel loaded from the image has its top bit flipped, which maps the unsigned order onto the

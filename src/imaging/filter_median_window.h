@@ -8,6 +8,10 @@
 #include "imaging/filter_bands.h"
 #include "imaging/filter_support.h"
 
+// 16 and 32 pixels as one AVX2 or AVX-512 vector.
+typedef uint16_t Lanes16 __attribute__((vector_size(32)));
+typedef uint16_t Lanes32 __attribute__((vector_size(64)));
+
 constexpr int32_t kColumnLanes = 32;
 // Output rows per sweep of the AVX2 and AVX-512 histogram median (at most; see SweepRows).
 constexpr int32_t kMaxSweepRows = 5;
