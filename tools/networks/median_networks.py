@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Prints the 3 x 3, 5 x 5 and 7 x 7 medians' pair networks of
+"""Prints the 3 x 3, 5 x 5, 7 x 7 and 9 x 9 medians' pair networks of
 src/imaging/filter_median_networks.cpp and proves them.
 
 Two rows at a time, the windows of an n x n median share n - 1 rows: kSort<n-1> and
@@ -101,6 +101,11 @@ SORTS = {
     6: [(1, 2), (0, 2), (0, 1), (4, 5), (3, 5), (3, 4), (0, 3), (1, 4), (2, 5), (2, 4), (1, 3), (2, 3)],
     7: [(0, 6), (2, 3), (4, 5), (0, 2), (1, 4), (3, 6), (0, 1), (2, 5), (3, 4), (1, 2), (4, 6), (2, 3),
         (4, 5), (1, 2), (3, 4), (5, 6)],
+    8: [(0, 2), (1, 3), (4, 6), (5, 7), (0, 4), (1, 5), (2, 6), (3, 7), (0, 1), (2, 3), (4, 5), (6, 7),
+        (2, 4), (3, 5), (1, 4), (3, 6), (1, 2), (3, 4), (5, 6)],
+    9: [(0, 3), (1, 7), (2, 5), (4, 8), (0, 7), (2, 4), (3, 8), (5, 6), (0, 2), (1, 3), (4, 5), (7, 8),
+        (1, 4), (3, 6), (5, 7), (0, 1), (2, 4), (3, 5), (6, 8), (2, 3), (4, 5), (6, 7), (1, 2), (3, 4),
+        (5, 6)],
 }
 
 
@@ -246,7 +251,7 @@ def pair_networks(n):
     candidates = by_rank[first:k + 1]
     holds = proof([2 * r] * (n // 2) + [r], candidates, first)
     shared = without_redundant(prune(comps, candidates), holds)
-    if n == 7:  # eight vector registers, one of them for a comparator's temporary
+    if n >= 7:  # eight vector registers, one of them for a comparator's temporary
         shared = fewer_live_wires(shared, 7, set(candidates))
     assert holds(shared)
 
@@ -260,7 +265,7 @@ def pair_networks(n):
     return sort, merged, merge_rank, shared, candidates, final, output
 
 
-for n in (3, 5, 7):
+for n in (3, 5, 7, 9):
     sort, merged, merge_rank, shared, candidates, final, output = pair_networks(n)
     r = n - 1
     print(table('kSort%d' % r, sort))
