@@ -3,9 +3,9 @@
 // Inputs: a W x H block and a mask size; borders repeat the edge pixel. Output: the element at
 // index n*n / 2 of the sorted window, written back in place through row bands
 // (filter_bands.h), which equals computing into a second block from the unchanged input.
-// Method: masks 3 to 9 run selection networks (filter_median_networks.cpp), larger masks
-// slide a histogram along the rows (filter_median_histogram.cpp), as do 7 x 7 and 9 x 9 in rows
-// narrower than one vector and 9 x 9 in a band's odd last row.
+// Method: masks 3 to 11 run selection networks (filter_median_networks.cpp), larger masks
+// slide a histogram along the rows (filter_median_histogram.cpp), as do masks 7 to 11 in rows
+// narrower than one vector and 9 x 9 and 11 x 11 in a band's odd last row.
 // Failure: without a band's working memory the image is left unchanged.
 #include "imaging/filter_median.h"
 
@@ -28,12 +28,12 @@ struct MedianJob {
     Network net;  // masks 3 and 5: the table form for rows narrower than one vector
 };
 
-// 7 x 7 and 9 x 9 take their networks (two rows of sorted columns at a time) wherever a row
-// holds a whole vector. There 9 x 9 costs under twice 7 x 7, and an eighth to a thirteenth of
-// the sliding histogram's time (2580 x 1706, AVX-512 73.6 -> 5.7 ms, AVX2 83.0 -> 10.9).
+// Masks 7 to 11 take their networks (two rows of sorted columns at a time) wherever a row
+// holds a whole vector, at a fraction of the sliding histogram's time (2580 x 1706: 9 x 9 with
+// AVX-512 73.6 -> 5.7 ms, AVX2 83.0 -> 10.9; 11 x 11 68.0 -> 13.9, 76.9 -> 26.5).
 bool SortedPairs(int32_t n, int32_t simd, int32_t width)
 {
-    return (n == 7 || n == kLargestPairMask) && width >= MedianLanes(simd);
+    return n >= 7 && n <= kLargestPairMask && width >= MedianLanes(simd);
 }
 
 // Output rows per sweep of the histogram median: kMaxSweepRows where the AVX2 and AVX-512
@@ -76,7 +76,7 @@ int32_t HistogramCount(int32_t n, int32_t simd, int32_t width)
 }
 
 // The ring of padded rows, then the chunk wires and the sorted columns (masks 3, 5), or the
-// histograms and then the sorted columns (7 x 7, 9 x 9) or the ring by column.
+// histograms and then the sorted columns (masks 7 to 11) or the ring by column.
 size_t MedianScratchBytes(int32_t n, int32_t simd, int32_t width)
 {
     if (n <= 5)

@@ -1,4 +1,4 @@
-// The n x n medians of masks 3, 5, 7 and 9 by selection networks (sorting networks pruned to the
+// The n x n medians of masks 3 to 11 by selection networks (sorting networks pruned to the
 // comparators the middle output depends on), run on whole vectors of output pixels so that
 // each exchange is a vector minimum and maximum. Internal to imaging/.
 #pragma once
@@ -40,12 +40,12 @@ void NetworkRow(const Network& net, int32_t simd, const PaddedWindow& win, int32
 // in the first-level cache.
 constexpr int32_t kStrip = 256;
 
-// The sorted padded columns and merged pairs of one strip: at most 8 + 16 rows (the 9 x 9
+// The sorted padded columns and merged pairs of one strip: at most 10 + 20 rows (the 11 x 11
 // pairs; 7 x 7 one row at a time takes 7 + 14), a fixed stride apart from one base, so that
 // every row is a constant offset from one register. An array of row pointers had to be read
 // again after every vector store (a byte copy, which may change any memory), and 32-bit code
 // kept it on the stack (Median 7 with AVX-512: 4.49 -> 3.35 ms; eight registers 6.95 -> 5.30).
-constexpr int32_t kLargestPairMask = 9;
+constexpr int32_t kLargestPairMask = 11;
 constexpr int32_t kSortedRows = 3 * (kLargestPairMask - 1);
 constexpr size_t kSortedRowBytes = Align64(((size_t)kStrip + kLargestPairMask - 1) * sizeof(uint16_t));
 
@@ -59,7 +59,7 @@ struct SortedRows {
 // columns, then 14 of merged pairs, each kStrip + 6 long.
 void SortedRow7(int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* out, SortedRows sorted);
 
-// Two n x n rows (n = 3, 5, 7 or 9) from win.rows[0 .. n] (w at least one vector wide). sorted:
+// Two n x n rows (n = 3, 5, 7, 9 or 11) from win.rows[0 .. n] (w at least one vector wide). sorted:
 // n - 1 rows of sorted columns, then 2 (n - 1) of merged pairs, each kStrip + n - 1 long.
 void MedianPair(int32_t n, int32_t simd, const PaddedWindow& win, int32_t w, uint16_t* outTop,
                 uint16_t* outBottom, SortedRows sorted);

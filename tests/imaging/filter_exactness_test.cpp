@@ -42,7 +42,7 @@ std::vector<int32_t> MasksFor(const Size& s, int32_t largest)
 {
     std::vector<int32_t> masks;
     if (s.w * s.h > 10000) {
-        masks = {3, 5, 7, 9, largest};  // 7, 9: a row longer than one strip of their networks
+        masks = {3, 5, 7, 9, 11, largest};  // 7 .. 11: a row longer than one strip of their networks
     } else {
         for (int32_t m = 3; m <= largest; m += 2)
             masks.push_back(m);

@@ -138,6 +138,7 @@ std::vector<Op> Ops(const FilterEntry* chain, int32_t chainCount)
         {"median5", [=](Image16* im) { MedianFilter(px(im), im->width, im->height, 5); }, 7},
         {"median7", [=](Image16* im) { MedianFilter(px(im), im->width, im->height, 7); }, 5},
         {"median9", [=](Image16* im) { MedianFilter(px(im), im->width, im->height, 9); }, 5},
+        {"median11", [=](Image16* im) { MedianFilter(px(im), im->width, im->height, 11); }, 5},
         {"median21", [=](Image16* im) { MedianFilter(px(im), im->width, im->height, 21); }, 3},
         {"flip_h", [=](Image16* im) { FlipHorizontal(px(im), im->width, im->height); }, 7},
         {"flip_v", [=](Image16* im) { FlipVertical(px(im), im->width, im->height); }, 7},

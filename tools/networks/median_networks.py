@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Prints the 3 x 3, 5 x 5, 7 x 7 and 9 x 9 medians' pair networks of
+"""Prints the pair networks of the 3 x 3 to 11 x 11 medians of
 src/imaging/filter_median_networks.cpp and proves them.
 
 Two rows at a time, the windows of an n x n median share n - 1 rows: kSort<n-1> and
@@ -11,8 +11,8 @@ with those candidates (wires 0 .. n) as far as the median, on wire kFinal..Outpu
 kSort4, kMerge4, kShared20 (ranks 7..12 of 20) and kFinal11.
 
 The shared values' sorted blocks merge as a balanced tree: for 7 x 7, the first two merged
-pairs, the third with the sorted column, then the two results. kShared42 is then put in an
-order that keeps fewer wires alive at once (32-bit x86 has eight vector registers): each
+pairs, the third with the sorted column, then the two results. From 7 x 7 up, kShared.. is then
+put in an order that keeps fewer wires alive at once (32-bit x86 has eight vector registers): each
 wire meets its comparators in the same order, so every comparator sees the same values, and
 the order is proven again.
 
@@ -20,12 +20,14 @@ The merges are Batcher's odd-even merges, padded to powers of two with +infinity
 comparators fall away or only relabel wires), and pruned backwards to the comparators the
 outputs depend on: kind 1 keeps only the minimum, 2 only the maximum, 3 both. Comparators, or
 halves of them, that the sorted inputs make redundant are then dropped one at a time, each
-drop proven (kShared20 loses 11 of its 78 minima and maxima).
+drop proven (kShared20 loses 11 of its 78 minima and maxima, kShared72 149 of 622). Sizes
+without a listed sorting network are sorted by Batcher's merge exchange.
 
 A comparator network is right for all inputs when it is right for all inputs of zeros and ones
-(the 0-1 principle); where the inputs are sorted runs, every sorted 0-1 run is tried (the
-shared networks' cases all at once, each case one bit of a Python integer per wire).
-Usage: median_networks.py (prints the C++ tables; exits non-zero if a check fails)
+(the 0-1 principle); where the inputs are sorted runs, every sorted 0-1 run is tried, all at
+once: each choice of runs is one bit of a Python integer per wire.
+Usage: median_networks.py (prints the C++ tables; exits non-zero if a check fails). The 11 x 11
+proofs take minutes and over a gigabyte: 21^5 x 11 choices of runs, a bit each per wire.
 """
 import itertools
 import random
@@ -109,24 +111,28 @@ SORTS = {
 }
 
 
-def proof(lengths, outputs, first):
-    """A test of networks that take sorted runs of these lengths on wires 0 .. (a free value is
-    a run of one) and leave rank first + i of all the values on outputs[i]. Every choice of
-    sorted 0-1 runs runs at once: bit c of a wire's integer is the wire's value in choice c
-    (minimum is and, maximum or)."""
-    cases = 1
-    for n in lengths:
-        cases *= n + 1
-    start, stride = [], cases
-    for n in lengths:  # choice c gives this run (c // stride) % (n + 1) zeros
-        stride //= n + 1
-        period = (n + 1) * stride
-        repeat = ((1 << cases) - 1) // ((1 << period) - 1)
-        start += [((1 << (j + 1) * stride) - 1) * repeat for j in range(n)]
-    zeros = [sum(c) for c in itertools.product(*[range(n + 1) for n in lengths])]
-    # rank r of the values is 1 where at most r of them are 0
-    expected = [int(''.join('1' if z <= first + i else '0' for z in reversed(zeros)), 2) for i in range(len(outputs))]
+def merge_exchange(n):
+    """Batcher's merge exchange (Knuth's Algorithm 5.2.2M): sorts any n values in place."""
+    t = (n - 1).bit_length()
+    p, net = 1 << (t - 1), []
+    while p > 0:
+        q, r, d = 1 << (t - 1), 0, p
+        while True:
+            net += [(i, i + d) for i in range(n - d) if i & p == r]
+            if q == p:
+                break
+            d, q, r = q - p, q // 2, p
+        p //= 2
+    return net
 
+
+def sorter(n):
+    return SORTS[n] if n in SORTS else merge_exchange(n)
+
+
+def holds_on(start, expected, outputs):
+    """A test of networks: bit c of each integer is one choice of inputs (start, a wire's value;
+    expected, an output's), and minimum is and, maximum or."""
     def holds(net):
         wires = list(start)
         for i, j, kind in net:
@@ -139,7 +145,42 @@ def proof(lengths, outputs, first):
     return holds
 
 
-def without_redundant(net, holds):
+def proof(lengths, outputs, first):
+    """A test of networks that take sorted runs of these lengths on wires 0 .. (a free value is
+    a run of one) and leave rank first + i of all the values on outputs[i], for every choice of
+    sorted 0-1 runs at once."""
+    cases = 1
+    for n in lengths:
+        cases *= n + 1
+    start, stride = [], cases
+    for n in lengths:  # choice c gives this run (c // stride) % (n + 1) zeros
+        stride //= n + 1
+        period = (n + 1) * stride
+        repeat = ((1 << cases) - 1) // ((1 << period) - 1)
+        start += [((1 << (j + 1) * stride) - 1) * repeat for j in range(n)]
+    # Rank r of the values is 1 where at most r of them are 0. at_most[s]: the choices of the
+    # runs taken so far (the last ones) with at most s zeros.
+    top = first + len(outputs) - 1
+    at_most, size = [1] * (top + 1), 1
+    for n in reversed(lengths):
+        at_most = [sum(at_most[s - k] << k * size for k in range(min(n, s) + 1)) for s in range(top + 1)]
+        size *= n + 1
+    return holds_on(start, at_most[first:], outputs)
+
+
+def sample_proof(lengths, outputs, first, count=2048):
+    """The test of proof on count choices drawn at random (seeded): a quick first check."""
+    rng = random.Random(2)
+    choices = [[rng.randint(0, n) for n in lengths] for _ in range(count)]
+
+    def bits(test):
+        return int(''.join('1' if test(c) else '0' for c in reversed(choices)), 2)
+    start = [bits(lambda c, i=i, j=j: c[i] <= j) for i, n in enumerate(lengths) for j in range(n)]
+    expected = [bits(lambda c, r=r: sum(c) <= r) for r in range(first, first + len(outputs))]
+    return holds_on(start, expected, outputs)
+
+
+def without_redundant(net, holds, likely=lambda net: True):
     """net less the comparators, or the halves of comparators, whose results its inputs make
     redundant (merges padded to powers of two leave some): each is dropped, last first, where
     holds still proves the network."""
@@ -147,7 +188,8 @@ def without_redundant(net, holds):
     for i in reversed(range(len(net))):
         a, b, kind = net[i]
         for lighter in [[]] + ([[(a, b, 1)], [(a, b, 2)]] if kind == 3 else []):
-            if holds(net[:i] + lighter + net[i + 1:]):
+            trial = net[:i] + lighter + net[i + 1:]
+            if likely(trial) and holds(trial):
                 net[i:i + 1] = lighter
                 break
     return net
@@ -226,7 +268,7 @@ def pair_networks(n):
     """The n x n pair's tables: (sort, merge, merge ranks, shared, candidates, final, output)."""
     r = n - 1  # shared rows
     k = n * n // 2  # the median's rank in a window
-    sort = [(i, j, 3) for i, j in SORTS[r]]
+    sort = [(i, j, 3) for i, j in sorter(r)]
     assert sorts(sort, r)
     comps, merge_rank = merge(range(r), range(r, 2 * r))
     merged = [(i, j, 3) for i, j in comps]
@@ -249,14 +291,15 @@ def pair_networks(n):
     by_rank = blocks[0]
     first = k - n  # the n values a row adds can move the median by n ranks at most
     candidates = by_rank[first:k + 1]
-    holds = proof([2 * r] * (n // 2) + [r], candidates, first)
-    shared = without_redundant(prune(comps, candidates), holds)
+    runs_in = [2 * r] * (n // 2) + [r]
+    holds = proof(runs_in, candidates, first)
+    shared = without_redundant(prune(comps, candidates), holds, sample_proof(runs_in, candidates, first))
     if n >= 7:  # eight vector registers, one of them for a comparator's temporary
         shared = fewer_live_wires(shared, 7, set(candidates))
     assert holds(shared)
 
     # A row's own n values (wires n + 1 ..) sorted and merged with the candidates (0 .. n).
-    own = [(i + n + 1, j + n + 1) for i, j in SORTS[n]]
+    own = [(i + n + 1, j + n + 1) for i, j in sorter(n)]
     comps, by_rank = merge(range(n + 1), range(n + 1, 2 * n + 1))
     output = by_rank[n]
     holds = proof([n + 1] + [1] * n, [output], n)
@@ -265,7 +308,7 @@ def pair_networks(n):
     return sort, merged, merge_rank, shared, candidates, final, output
 
 
-for n in (3, 5, 7, 9):
+for n in (3, 5, 7, 9, 11):
     sort, merged, merge_rank, shared, candidates, final, output = pair_networks(n)
     r = n - 1
     print(table('kSort%d' % r, sort))
