@@ -157,7 +157,9 @@ constexpr int32_t kFinal7Output = 3;
 // than the network on 25 single values, and fewer values alive at once, which is what the
 // eight registers of a 32-bit build need. kShared20 leaves out the comparators, or halves of
 // them, that its sorted inputs make redundant (11 of 78 minima and maxima; Median 5 3 to 6 %
-// faster, eight-register build 5 to 10 %). (tools/networks/median_networks.py prints and
+// faster, eight-register build 5 to 10 %). 32-bit code runs it in the order that keeps fewer
+// wires alive, as kShared42 (eight-register build, AVX-512: 2.22 -> 2.02 ms), x86_64 in the
+// merges' order (there 1.56 against 1.61). (tools/networks/median_networks.py prints and
 // proves them.)
 // clang-format off
 constexpr Exchange kSort4[] = {{0, 1, 3}, {2, 3, 3}, {0, 2, 3}, {1, 3, 3}, {1, 2, 3}};
@@ -165,6 +167,7 @@ constexpr Exchange kMerge4[] = {
     {0, 4, 3}, {2, 6, 3}, {2, 4, 3}, {1, 5, 3}, {3, 7, 3}, {3, 5, 3}, {1, 2, 3}, {3, 4, 3},
     {5, 6, 3}};
 constexpr uint8_t kMerge4Rank[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+#if NYRA_WIDE_REGISTERS
 constexpr Exchange kShared20[] = {
     {0, 8, 2}, {4, 12, 3}, {4, 8, 3}, {2, 10, 3}, {6, 14, 1}, {6, 10, 3}, {2, 4, 2}, {6, 8, 3},
     {10, 12, 3}, {1, 9, 2}, {5, 13, 3}, {5, 9, 3}, {3, 11, 3}, {7, 15, 1}, {7, 11, 3}, {3, 5, 3},
@@ -172,6 +175,15 @@ constexpr Exchange kShared20[] = {
     {4, 8, 2}, {12, 16, 1}, {10, 18, 1}, {6, 10, 3}, {6, 8, 2}, {10, 12, 3}, {9, 17, 3}, {5, 9, 2},
     {13, 17, 1}, {3, 19, 2}, {11, 19, 1}, {7, 11, 3}, {7, 9, 3}, {11, 13, 1}, {7, 8, 3}, {9, 10, 3},
     {11, 12, 3}};
+#else  // the same exchanges in an order that keeps fewer wires alive
+constexpr Exchange kShared20[] = {
+    {1, 9, 2}, {5, 13, 3}, {5, 9, 3}, {3, 11, 3}, {3, 5, 3}, {2, 10, 3}, {7, 15, 1}, {7, 11, 3},
+    {7, 9, 3}, {11, 13, 1}, {0, 8, 2}, {4, 12, 3}, {4, 8, 3}, {2, 4, 2}, {3, 4, 3}, {3, 19, 2},
+    {6, 14, 1}, {6, 10, 3}, {6, 8, 3}, {10, 12, 3}, {11, 12, 3}, {11, 19, 1}, {9, 10, 3}, {7, 8, 3},
+    {7, 11, 3}, {8, 16, 3}, {12, 16, 1}, {4, 8, 2}, {10, 18, 1}, {5, 6, 3}, {6, 10, 3}, {6, 8, 2},
+    {10, 12, 3}, {9, 17, 3}, {5, 9, 2}, {7, 9, 3}, {9, 10, 3}, {7, 8, 3}, {13, 17, 1}, {11, 13, 1},
+    {11, 12, 3}};
+#endif
 constexpr uint8_t kShared20Rank[6] = {7, 8, 9, 10, 11, 12};
 constexpr Exchange kFinal11[] = {
     {6, 7, 3}, {9, 10, 3}, {8, 10, 3}, {8, 9, 3}, {7, 10, 3}, {6, 9, 3}, {6, 8, 3}, {7, 9, 3},

@@ -11,8 +11,8 @@ with those candidates (wires 0 .. n) as far as the median, on wire kFinal..Outpu
 kSort4, kMerge4, kShared20 (ranks 7..12 of 20) and kFinal11.
 
 The shared values' sorted blocks merge as a balanced tree: for 7 x 7, the first two merged
-pairs, the third with the sorted column, then the two results. From 7 x 7 up, kShared.. is then
-put in an order that keeps fewer wires alive at once (32-bit x86 has eight vector registers): each
+pairs, the third with the sorted column, then the two results. From 7 x 7 up (5 x 5 in 32-bit
+code only), kShared.. is then put in an order that keeps fewer wires alive at once (32-bit x86 has eight vector registers): each
 wire meets its comparators in the same order, so every comparator sees the same values, and
 the order is proven again.
 
@@ -294,9 +294,12 @@ def pair_networks(n):
     runs_in = [2 * r] * (n // 2) + [r]
     holds = proof(runs_in, candidates, first)
     shared = without_redundant(prune(comps, candidates), holds, sample_proof(runs_in, candidates, first))
-    if n >= 7:  # eight vector registers, one of them for a comparator's temporary
-        shared = fewer_live_wires(shared, 7, set(candidates))
-    assert holds(shared)
+    # In an order for eight vector registers (one of them a comparator's temporary): from 7 x 7
+    # up on every width; 5 x 5 only in 32-bit code, as x86_64 runs its merge order faster.
+    narrow = fewer_live_wires(shared, 7, set(candidates)) if n >= 5 else shared
+    if n >= 7:
+        shared = narrow
+    assert holds(shared) and holds(narrow)
 
     # A row's own n values (wires n + 1 ..) sorted and merged with the candidates (0 .. n).
     own = [(i + n + 1, j + n + 1) for i, j in sorter(n)]
@@ -305,16 +308,20 @@ def pair_networks(n):
     holds = proof([n + 1] + [1] * n, [output], n)
     final = without_redundant(prune(own + comps, [output]), holds)
     assert holds(final)
-    return sort, merged, merge_rank, shared, candidates, final, output
+    return sort, merged, merge_rank, shared, narrow, candidates, final, output
 
 
 for n in (3, 5, 7, 9, 11):
-    sort, merged, merge_rank, shared, candidates, final, output = pair_networks(n)
+    sort, merged, merge_rank, shared, narrow, candidates, final, output = pair_networks(n)
     r = n - 1
     print(table('kSort%d' % r, sort))
     print(table('kMerge%d' % r, merged))
     print('constexpr uint8_t kMerge%dRank[%d] = {%s};' % (r, 2 * r, ', '.join(map(str, merge_rank))))
-    print(table('kShared%d' % (n * r), shared))
+    if narrow == shared:
+        print(table('kShared%d' % (n * r), shared))
+    else:
+        print('#if NYRA_WIDE_REGISTERS\n%s\n#else\n%s\n#endif' % (table('kShared%d' % (n * r), shared),
+                                                            table('kShared%d' % (n * r), narrow)))
     print('constexpr uint8_t kShared%dRank[%d] = {%s};' % (n * r, n + 1, ', '.join(map(str, candidates))))
     print(table('kFinal%d' % (2 * n + 1), final))
     print('constexpr int32_t kFinal%dOutput = %d;' % (2 * n + 1, output))
