@@ -272,7 +272,7 @@ constexpr int32_t kFinal15Output = 7;
 
 // The 9 x 9 pair on the same scheme: eight shared rows, four merged pairs and a sorted column
 // narrowed to ranks 31 .. 40 of their 72 values, each row's nine own values merged with those
-// ten. (Columns of ten and rows of eleven are sorted by Batcher's merge exchange.)
+// ten.
 constexpr Exchange kSort8[] = {{0, 2, 3}, {1, 3, 3}, {4, 6, 3}, {5, 7, 3}, {0, 4, 3}, {1, 5, 3}, {2, 6, 3},
                                {3, 7, 3}, {0, 1, 3}, {2, 3, 3}, {4, 5, 3}, {6, 7, 3}, {2, 4, 3}, {3, 5, 3},
                                {1, 4, 3}, {3, 6, 3}, {1, 2, 3}, {3, 4, 3}, {5, 6, 3}};
@@ -325,7 +325,8 @@ constexpr Exchange kFinal19[] = {
     {6, 12, 2},  {12, 14, 1}, {1, 11, 2},  {9, 11, 1},  {5, 15, 1},  {5, 9, 2},   {3, 13, 2},  {7, 17, 1},
     {7, 13, 1},  {7, 9, 2},   {9, 12, 1}};
 constexpr int32_t kFinal19Output = 9;
-// 11 x 11: ranks 49 .. 60 of the 110 shared values (five merged pairs and a sorted column).
+// 11 x 11: ranks 49 .. 60 of the 110 shared values (five merged pairs and a sorted column);
+// columns of ten and rows of eleven are sorted by Batcher's merge exchange.
 constexpr Exchange kSort10[] = {{0, 8, 3}, {1, 9, 3}, {0, 4, 3}, {1, 5, 3}, {2, 6, 3}, {3, 7, 3}, {4, 8, 3},
                                 {5, 9, 3}, {0, 2, 3}, {1, 3, 3}, {4, 6, 3}, {5, 7, 3}, {2, 8, 3}, {3, 9, 3},
                                 {2, 4, 3}, {3, 5, 3}, {6, 8, 3}, {7, 9, 3}, {0, 1, 3}, {2, 3, 3}, {4, 5, 3},

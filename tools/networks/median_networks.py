@@ -12,9 +12,9 @@ kSort4, kMerge4, kShared20 (ranks 7..12 of 20) and kFinal11.
 
 The shared values' sorted blocks merge as a balanced tree: for 7 x 7, the first two merged
 pairs, the third with the sorted column, then the two results. From 7 x 7 up (5 x 5 in 32-bit
-code only), kShared.. is then put in an order that keeps fewer wires alive at once (32-bit x86 has eight vector registers): each
-wire meets its comparators in the same order, so every comparator sees the same values, and
-the order is proven again.
+code only), kShared.. is then put in an order that keeps fewer wires alive at once (32-bit x86
+has eight vector registers): each wire meets its comparators in the same order, so every
+comparator sees the same values, and the order is proven again.
 
 The merges are Batcher's odd-even merges, padded to powers of two with +infinity (whose
 comparators fall away or only relabel wires), and pruned backwards to the comparators the
